@@ -1,0 +1,92 @@
+#include "driver/memory.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <new>
+
+#include "driver/diagnostics.h"
+
+namespace {
+
+// The arena is a list of large chunks; each block is carved from the current
+// chunk, and a block too large for a chunk gets a chunk of its own.
+struct Chunk {
+  Chunk* next;
+  std::size_t size;
+  std::size_t used;
+  alignas(std::max_align_t) unsigned char data[1];
+};
+
+constexpr std::size_t CHUNK_SIZE = 1 << 20;
+constexpr std::size_t ALIGN = alignof(std::max_align_t);
+
+Chunk* chunks = nullptr;
+std::size_t total_bytes = 0;
+
+Chunk* new_chunk(std::size_t size) {
+  void* raw = std::malloc(offsetof(Chunk, data) + size);
+  if (!raw) return nullptr;
+  Chunk* c = static_cast<Chunk*>(raw);
+  c->next = chunks;
+  c->size = size;
+  c->used = 0;
+  chunks = c;
+  total_bytes += size;
+  return c;
+}
+
+}  // namespace
+
+void* try_alloc(std::size_t n) {
+  if (n == 0) n = 1;
+  if (n > (std::size_t(-1) >> 2)) return nullptr;
+  n = (n + ALIGN - 1) & ~(ALIGN - 1);
+  Chunk* c = chunks;
+  if (!c || c->size - c->used < n) {
+    // A large block gets its own chunk behind the current one, so the
+    // current chunk's free room is not wasted.
+    if (n > CHUNK_SIZE / 4) {
+      Chunk* keep = chunks;
+      Chunk* big = new_chunk(n);
+      if (!big) return nullptr;
+      if (keep) {
+        chunks = keep;
+        big->next = keep->next;
+        keep->next = big;
+      }
+      big->used = n;
+      std::memset(big->data, 0, n);
+      return big->data;
+    }
+    c = new_chunk(CHUNK_SIZE);
+    if (!c) return nullptr;
+  }
+  void* p = c->data + c->used;
+  c->used += n;
+  std::memset(p, 0, n);
+  return p;
+}
+
+void* alloc_or_die(std::size_t n) {
+  void* p = try_alloc(n);
+  if (!p) report_error(ERR_NO_MEMORY);
+  return p;
+}
+
+std::string_view copy_string(std::string_view text) {
+  char* p = static_cast<char*>(alloc_or_die(text.size() + 1));
+  if (!text.empty()) std::memcpy(p, text.data(), text.size());
+  p[text.size()] = '\0';
+  return std::string_view(p, text.size());
+}
+
+void reset_arena() {
+  while (chunks) {
+    Chunk* next = chunks->next;
+    std::free(chunks);
+    chunks = next;
+  }
+  total_bytes = 0;
+}
+
+std::size_t arena_bytes() { return total_bytes; }

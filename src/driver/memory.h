@@ -1,0 +1,40 @@
+// Memory of a run: one arena from which the statement model, its texts and
+// every other record of the run are allocated. Nothing is freed one by one;
+// reset_arena drops everything at once so a whole run can be repeated inside
+// one process (the unit tests and the fuzz harness do that).
+#pragma once
+
+#include <cstddef>
+#include <string_view>
+
+// A zero-filled block of n bytes, aligned for any record; when no memory can
+// be had the run ends with error 5 "Not enough memory".
+void* alloc_or_die(std::size_t n);
+
+// Like alloc_or_die, but returns nullptr instead of ending the run. The
+// command line records input file names this way, so that a failure becomes
+// a state bit that check_command_line reports in its order.
+void* try_alloc(std::size_t n);
+
+// An own copy of a byte string (NUL bytes included) in arena memory.
+std::string_view copy_string(std::string_view text);
+
+// A record of type T, zero-initialised, from the arena.
+template <typename T>
+T* alloc_record() {
+  return new (alloc_or_die(sizeof(T))) T();
+}
+
+// An array of n records of type T, each value-initialised, from the arena.
+template <typename T>
+T* alloc_array(std::size_t n) {
+  T* block = static_cast<T*>(alloc_or_die(sizeof(T) * (n ? n : 1)));
+  for (std::size_t i = 0; i < (n ? n : 1); ++i) new (block + i) T();
+  return block;
+}
+
+// Frees every block of the arena. Records handed out before are dead.
+void reset_arena();
+
+// Bytes the arena has taken from the system so far (for the benchmarks).
+std::size_t arena_bytes();

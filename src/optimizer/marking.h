@@ -1,0 +1,29 @@
+// The preparatory walks: before anything is rewritten they mark on the
+// statements the structure of the file (inline-assembly blocks, function
+// entries, end labels, M and L labels, function bodies, return-only
+// functions, regions switched off or assembled conditionally). Each walk
+// sets or clears its own flag on every statement it visits, so it can run
+// again with the same result.
+#pragma once
+
+#include <cstdint>
+
+struct Statement;
+
+enum LabelPresence : std::uint32_t { LP_END_LABEL_SEEN = 1 };
+// Set by mark_end_labels when it marks an end label; never reset within a
+// run (reset_marking restores the program-start value).
+extern std::uint32_t label_presence;
+
+void report_unanalysed(Statement* first);
+void mark_inline_asm(Statement* first);
+void mark_function_entries(Statement* first);
+void mark_end_labels(Statement* first);
+void mark_m_l_labels(Statement* first);
+void mark_function_bodies(Statement* first);
+// return_insn is INSN_RTS or INSN_REIT.
+void mark_return_only(Statement* first, std::uint32_t return_insn);
+void mark_no_opt_regions(Statement* first);
+void mark_conditional_regions(Statement* first);
+
+void reset_marking();

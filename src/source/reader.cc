@@ -1,0 +1,145 @@
+#include "source/reader.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "driver/diagnostics.h"
+#include "driver/memory.h"
+#include "optimizer/units.h"
+#include "source/parser.h"
+#include "source/scanner.h"
+#include "source/tables.h"
+
+namespace {
+
+InsnDetail* insn_detail_from_line(const ParsedLine& line) {
+  InsnDetail* d = alloc_record<InsnDetail>();
+  d->mnemonic = line.mnemonic;
+  d->insn_id = line.code;
+  d->size_code = line.size_code;
+  d->format_code = line.format_code;
+  d->operand_count = line.operand_count;
+  d->operands = alloc_array<Operand>(line.operand_count ? line.operand_count : 1);
+  for (std::uint32_t i = 0; i < line.operand_count; ++i) {
+    Operand op = line.operands[i];
+    op.flags &= OPF_PLAIN | OPF_SYMBOLIC;
+    d->operands[i] = op;
+  }
+  return d;
+}
+
+DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
+  DirectiveDetail* d = alloc_record<DirectiveDetail>();
+  d->name = line.mnemonic;
+  d->directive_id = line.code;
+  d->operand_count = line.operand_count;
+  d->operands = alloc_array<std::string_view>(line.operand_count ? line.operand_count : 1);
+  for (std::uint32_t i = 0; i < line.operand_count; ++i) d->operands[i] = line.operands[i].text;
+  return d;
+}
+
+Statement* statement_from_line(const ParsedLine& line) {
+  Statement* s = alloc_record<Statement>();
+  s->kind = static_cast<std::uint8_t>(line.kind);
+  s->text = line.source_text;
+  if (line.has_label) {
+    s->label = alloc_record<LabelRef>();
+    s->label->name = line.label;
+  }
+  if (line.kind == STMT_INSN) s->insn = insn_detail_from_line(line);
+  if (line.kind == STMT_DIRECTIVE) s->directive = directive_detail_from_line(line);
+  return s;
+}
+
+bool is_chain_member(const Statement* s) {
+  return s->kind == STMT_INSN || s->kind == STMT_OTHER || is_directive(s, DIR_SECTION) ||
+         is_directive(s, DIR_END);
+}
+
+// Drops every carriage return that stands directly before a line feed, in
+// place, as text-mode reading does; returns the new length.
+std::size_t drop_cr_before_lf(char* data, std::size_t size) {
+  std::size_t out = 0;
+  for (std::size_t i = 0; i < size; ++i) {
+    if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
+    data[out++] = data[i];
+  }
+  return out;
+}
+
+// Builds the statements of `bytes` (already in arena memory).
+Statement* build_statements(std::string_view bytes) {
+  Statement* first = nullptr;
+  Statement* last = nullptr;
+  Statement* chain_head = nullptr;
+  Statement* chain_tail = nullptr;
+  std::vector<Token> tokens;
+  ParsedLine line;
+  std::size_t pos = 0;
+  while (pos < bytes.size()) {
+    tokens.clear();
+    std::size_t end = scan_line(bytes, pos, tokens);
+    line.source_text = bytes.substr(pos, end - pos);
+    parse_line(tokens, line);
+    Statement* s = statement_from_line(line);
+    s->prev = last;
+    if (last)
+      last->next = s;
+    else
+      first = s;
+    last = s;
+    s->chain_prev = chain_tail;
+    s->chain_next = chain_tail;
+    if (is_chain_member(s)) {
+      s->chain_next = nullptr;
+      if (!chain_head) {
+        s->chain_prev = nullptr;
+        chain_head = s;
+        // The file's first statement leads to the head of the chain.
+        if (first != s) first->chain_next = s;
+      } else {
+        chain_tail->chain_next = s;
+      }
+      chain_tail = s;
+    }
+    pos = end;
+  }
+  return first;
+}
+
+}  // namespace
+
+Statement* read_source_text(std::string_view bytes) {
+  if (bytes.empty()) return nullptr;
+  char* copy = static_cast<char*>(alloc_or_die(bytes.size() + 1));
+  std::memcpy(copy, bytes.data(), bytes.size());
+  std::size_t size = drop_cr_before_lf(copy, bytes.size());
+  return build_statements(std::string_view(copy, size));
+}
+
+void read_source_file(std::string_view file_name) {
+  std::string name(file_name);
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) report_error(ERR_CANT_OPEN, file_name);
+  // The whole file is read into one arena block; statement and token texts
+  // are views into it.
+  std::string content;
+  char buffer[1 << 16];
+  std::size_t got;
+  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
+  bool failed = std::ferror(f) != 0;
+  std::fclose(f);
+  if (failed) report_error(ERR_CANT_OPEN, file_name);
+  Statement* first = nullptr;
+  if (!content.empty()) {
+    char* copy = static_cast<char*>(alloc_or_die(content.size() + 1));
+    std::memcpy(copy, content.data(), content.size());
+    std::size_t size = drop_cr_before_lf(copy, content.size());
+    std::string().swap(content);
+    first = build_statements(std::string_view(copy, size));
+  }
+  add_source_unit(file_name, first);
+}

@@ -1,0 +1,15 @@
+// The source reader: turns one input file into statements in file order and
+// into the code chain, and records the file as a source unit.
+#pragma once
+
+#include <string_view>
+
+#include "source/statement.h"
+
+// Reads the named file (error 10 when it cannot be opened).
+void read_source_file(std::string_view file_name);
+
+// Reads statements from bytes already in memory, as read_source_file does
+// from a file, and returns the first statement (nullptr for no bytes). Does
+// not record a source unit. The tests use it.
+Statement* read_source_text(std::string_view bytes);

@@ -1,0 +1,132 @@
+// The statement model: every input line, and every line a pass generates, is
+// one Statement. Statements stand in two doubly linked lists at once: the
+// file order (prev/next), which holds every statement, and the code chain
+// (chain_prev/chain_next), which holds the instructions, label lines,
+// unanalysed lines and the .section and .end directives. Passes never edit a
+// statement's text: a change is a replacement text plus SF_REWRITTEN, a
+// deletion a STMT_BLANK kind with an empty replacement, so that every line no
+// pass touched is written back byte for byte.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+enum StatementKind : std::uint8_t {
+  STMT_OTHER = 0,      // a line the parser does not analyse; written back as read
+  STMT_INSN = 1,       // an instruction line, or a label-only line (insn_id 0)
+  STMT_DIRECTIVE = 2,  // a directive line
+  STMT_BLANK = 3,      // empty or comment-only line; also every deleted statement
+};
+
+enum StatementFlag : std::uint32_t {
+  SF_FUNC_ENTRY = 0x001,   // label line that opens a function
+  SF_END_LABEL = 0x002,    // label line whose label begins with "E"
+  SF_IN_FUNCTION = 0x004,  // lies between a function entry and its end label
+  SF_M_LABEL = 0x008,      // label line whose label begins with "M"
+  SF_L_LABEL = 0x010,      // label line whose label begins with "L"
+  SF_RETURN_ONLY = 0x020,  // function entry whose body is only its return
+  SF_INLINE_ASM = 0x040,   // lies in an inline-assembly block
+  SF_REWRITTEN = 0x080,    // rewritten or deleted; written as its replacement
+  SF_NO_OPT = 0x100,       // ._tarvox OFF region, .if region, or commonization output
+  SF_SHARED_CALL = 0x200,  // generated jsr of a shared subroutine
+  // Internal marks outside the ten flags above (clear_flags leaves them):
+  SF_CONDITIONAL = 0x800,     // assembled once, never or many times: .if, .macro, .mrepeat bodies
+  SF_SHARED_RETURN = 0x1000,  // the rts that ends a shared subroutine
+};
+
+// The ten flags that clear_flags clears.
+constexpr std::uint32_t SF_ALL_TEN = 0x3FF;
+
+// Bits of Operand::flags.
+enum OperandFlag : std::uint32_t {
+  OPF_PLAIN = 1,     // a general register, an immediate or an absolute address
+  OPF_SYMBOLIC = 2,  // the expression holds a symbol or another non-number token
+};
+
+struct LabelRef {
+  std::string_view name;
+};
+
+struct Operand {
+  std::uint32_t mode = 0;                 // a register/mode id; 0 = AM_NONE
+  std::string_view text;                  // the operand as written, blanks dropped
+  std::int32_t value = 0;                 // immediate, address or displacement
+  std::optional<std::string_view> symbol; // the symbol named in the expression
+  std::int32_t offset = 0;                // sum of the number terms after the first token
+  std::uint8_t width = 0;                 // width specifier code
+  std::uint32_t flags = 0;                // OPF_PLAIN, OPF_SYMBOLIC
+};
+
+struct InsnDetail {
+  std::string_view mnemonic;  // as written; "" on a label-only line
+  std::uint32_t insn_id = 0;
+  std::uint32_t size_code = 0;
+  std::uint32_t format_code = 0;
+  std::uint32_t operand_count = 0;
+  Operand* operands = nullptr;  // room for max(1, operand_count) operands
+};
+
+struct DirectiveDetail {
+  std::string_view name;  // the directive as written
+  std::uint32_t directive_id = 0;
+  std::uint32_t operand_count = 0;
+  std::string_view* operands = nullptr;  // room for max(1, operand_count) texts
+};
+
+struct Statement {
+  std::uint8_t kind = STMT_OTHER;
+  Statement* prev = nullptr;
+  Statement* next = nullptr;
+  Statement* chain_prev = nullptr;
+  Statement* chain_next = nullptr;
+  // The line as read, its newline included (the last line of a file may lack
+  // one).
+  std::string_view text;
+  // What the writer writes instead of text; "" for a deleted statement.
+  std::optional<std::string_view> replacement;
+  LabelRef* label = nullptr;
+  InsnDetail* insn = nullptr;            // kind STMT_INSN only
+  DirectiveDetail* directive = nullptr;  // kind STMT_DIRECTIVE only
+  std::uint32_t flags = 0;
+};
+
+// Helpers for the terms the passes use.
+inline bool is_instruction(const Statement* s) {
+  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id != 0;
+}
+inline bool is_label_line(const Statement* s) {
+  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id == 0;
+}
+inline bool is_insn(const Statement* s, std::uint32_t id) {
+  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id == id;
+}
+inline bool is_directive(const Statement* s, std::uint32_t id) {
+  return s && s->kind == STMT_DIRECTIVE && s->directive && s->directive->directive_id == id;
+}
+inline bool is_optimisable(const Statement* s) { return !s->replacement.has_value(); }
+
+// The empty Operand that fills every unused slot.
+Operand empty_operand();
+
+// Clears the ten flags SF_FUNC_ENTRY .. SF_SHARED_CALL.
+void clear_flags(Statement* s);
+// A new LabelRef with an own copy of s's label name (s must have a label).
+LabelRef* copy_label(const Statement* s);
+// A new STMT_INSN statement with a copy of the template's whole flag word.
+Statement* new_statement_like(const Statement* templ);
+// Links s after anchor in file order; after the last statement s becomes the
+// last one.
+void insert_after(Statement* anchor, Statement* s);
+// Links s into the code chain after the nearest STMT_INSN member at or before
+// anchor (following chain_prev); with no such member, at the head of the
+// chain, found through the file's first statement.
+void chain_insert(Statement* anchor, Statement* s);
+void delete_statement(Statement* s);
+void delete_and_freeze(Statement* s);
+
+// A new InsnDetail with room for `slots` operands (at least one), all empty.
+InsnDetail* new_insn_detail(std::uint32_t slots);
+// An own copy of an operand: its text and symbol copied, the other fields
+// and the plain/symbolic bits as they are.
+Operand copy_operand(const Operand& op);

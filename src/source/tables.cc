@@ -1,0 +1,125 @@
+#include <cstring>
+#include <unordered_map>
+
+#include "source/tables.h"
+
+namespace {
+
+// Letters compared without regard to case: words are folded to lower case
+// before the look-up. The longest name of any table has 9 characters, so a
+// longer word never matches.
+constexpr std::size_t LONGEST_NAME = 16;
+
+bool fold(std::string_view word, char* out) {
+  if (word.empty() || word.size() > LONGEST_NAME) return false;
+  for (std::size_t i = 0; i < word.size(); ++i) {
+    unsigned char c = static_cast<unsigned char>(word[i]);
+    out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
+  }
+  return true;
+}
+
+// Index from lower-case name to row position, built once from a table. The
+// tables hold each name once, so the index finds the same row as a walk from
+// row 0 would.
+template <typename Row, std::size_t N>
+std::unordered_map<std::string_view, std::uint32_t> index_of(const Row (&table)[N],
+                                                              std::string_view Row::*name) {
+  std::unordered_map<std::string_view, std::uint32_t> index;
+  // Rows 1 .. N-2: row 0 (empty name) and the end row are never matched.
+  for (std::size_t i = 1; i + 1 < N; ++i) {
+    std::string_view n = table[i].*name;
+    bool lower = true;
+    for (char c : n) lower = lower && !(c >= 'A' && c <= 'Z');
+    if (lower) index.emplace(n, static_cast<std::uint32_t>(i));
+  }
+  return index;
+}
+
+std::uint32_t find(const std::unordered_map<std::string_view, std::uint32_t>& index,
+                   std::string_view word) {
+  char folded[LONGEST_NAME];
+  if (!fold(word, folded)) return 0;
+  auto it = index.find(std::string_view(folded, word.size()));
+  return it == index.end() ? 0 : it->second;
+}
+
+const std::unordered_map<std::string_view, std::uint32_t>& mnemonic_index() {
+  static const auto index = index_of(instruction_table, &InstructionRow::mnemonic);
+  return index;
+}
+const std::unordered_map<std::string_view, std::uint32_t>& directive_index() {
+  static const auto index = index_of(directive_table, &DirectiveRow::name);
+  return index;
+}
+const std::unordered_map<std::string_view, std::uint32_t>& register_index() {
+  static const auto index = index_of(register_table, &RegisterRow::name);
+  return index;
+}
+
+bool equal_folded(std::string_view word, std::string_view lower) {
+  char folded[LONGEST_NAME];
+  return word.size() == lower.size() && fold(word, folded) &&
+         std::memcmp(folded, lower.data(), lower.size()) == 0;
+}
+
+constexpr std::string_view SIZE_WORDS[] = {".b", ".w", ".l", ".a"};
+constexpr std::string_view FORMAT_WORDS[] = {"g", "s", "q", "z"};
+constexpr std::string_view SIZE_SUFFIXES[] = {"", ".b", ".w", ".l", ".a"};
+constexpr std::string_view FORMAT_SUFFIXES[] = {"", ":g", ":s", ":q", ":z"};
+constexpr std::string_view BASE_REGISTERS[] = {"a0", "a1", "a1a0", "sb", "fb", "sp"};
+
+struct WidthRow {
+  std::uint32_t number;
+  std::uint32_t code;
+};
+constexpr WidthRow WIDTHS[] = {{8, 1}, {16, 2}, {20, 3}, {24, 4}, {11, 5}, {19, 6}, {27, 7}};
+
+}  // namespace
+
+std::uint32_t lookup_mnemonic(std::string_view word) {
+  return instruction_table[find(mnemonic_index(), word)].id;
+}
+
+std::uint32_t lookup_directive(std::string_view word) {
+  // Only dotted words are directives: the rows "?" and "@" never match.
+  if (word.empty() || word[0] != '.') return 0;
+  return directive_table[find(directive_index(), word)].id;
+}
+
+std::uint32_t lookup_size(std::string_view word) {
+  for (std::uint32_t i = 0; i < 4; ++i)
+    if (equal_folded(word, SIZE_WORDS[i])) return i + 1;
+  return 0;
+}
+
+const RegisterRow* lookup_register(std::string_view word) {
+  std::uint32_t row = find(register_index(), word);
+  return row ? &register_table[row] : nullptr;
+}
+
+std::uint32_t lookup_format(std::string_view word) {
+  for (std::uint32_t i = 0; i < 4; ++i)
+    if (equal_folded(word, FORMAT_WORDS[i])) return i + 1;
+  return 0;
+}
+
+std::uint32_t base_register_code(std::string_view word) {
+  for (std::uint32_t i = 0; i < 6; ++i)
+    if (equal_folded(word, BASE_REGISTERS[i])) return i + 1;
+  return 0;
+}
+
+std::uint32_t width_code(std::uint32_t number) {
+  for (const WidthRow& row : WIDTHS)
+    if (row.number == number) return row.code;
+  return 0;
+}
+
+std::string_view size_suffix(std::uint32_t size_code) {
+  return size_code < 5 ? SIZE_SUFFIXES[size_code] : std::string_view();
+}
+
+std::string_view format_suffix(std::uint32_t format_code) {
+  return format_code < 5 ? FORMAT_SUFFIXES[format_code] : std::string_view();
+}
