@@ -14,11 +14,12 @@ struct Chunk {
   Chunk* next;
   std::size_t size;
   std::size_t used;
-  alignas(std::max_align_t) unsigned char data[1];
+  alignas(void*) unsigned char data[1];
 };
 
 constexpr std::size_t CHUNK_SIZE = 1 << 20;
-constexpr std::size_t ALIGN = alignof(std::max_align_t);
+// Every record of the model needs at most pointer alignment.
+constexpr std::size_t ALIGN = alignof(void*);
 
 Chunk* chunks = nullptr;
 std::size_t total_bytes = 0;

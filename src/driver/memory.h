@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
-// A zero-filled block of n bytes, aligned for any record; when no memory can
-// be had the run ends with error 5 "Not enough memory".
+// A zero-filled block of n bytes, aligned for a pointer (enough for every
+// record of the run); when no memory can be had the run ends with error 5 "Not enough memory".
 void* alloc_or_die(std::size_t n);
 
 // Like alloc_or_die, but returns nullptr instead of ending the run. The
@@ -22,12 +22,14 @@ std::string_view copy_string(std::string_view text);
 // A record of type T, zero-initialised, from the arena.
 template <typename T>
 T* alloc_record() {
+  static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");
   return new (alloc_or_die(sizeof(T))) T();
 }
 
 // An array of n records of type T, each value-initialised, from the arena.
 template <typename T>
 T* alloc_array(std::size_t n) {
+  static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");
   T* block = static_cast<T*>(alloc_or_die(sizeof(T) * (n ? n : 1)));
   for (std::size_t i = 0; i < (n ? n : 1); ++i) new (block + i) T();
   return block;

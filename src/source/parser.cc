@@ -32,6 +32,16 @@ struct LineParser {
   // between them, so "#SIZEOF data_NE" stays two words.
   std::string_view join(std::size_t from, std::size_t to) {
     if (to == from + 1) return toks[from].text;
+    // Tokens that stand next to each other in the line are the line's own
+    // bytes: the text is a view of them, no copy.
+    bool contiguous = true;
+    for (std::size_t i = from + 1; i < to && contiguous; ++i)
+      contiguous = toks[i].text.data() == toks[i - 1].text.data() + toks[i - 1].text.size();
+    if (contiguous && to > from) {
+      const char* begin = toks[from].text.data();
+      const char* end = toks[to - 1].text.data() + toks[to - 1].text.size();
+      return std::string_view(begin, static_cast<std::size_t>(end - begin));
+    }
     scratch.clear();
     for (std::size_t i = from; i < to; ++i) {
       if (i > from && toks[i].space_before && is_word(toks[i].kind) && is_word(toks[i - 1].kind))

@@ -12,6 +12,32 @@
 #include <optional>
 #include <string_view>
 
+// A text or none, in the size of a string_view: none is a null data pointer.
+// (A present text, even an empty one, always has a non-null data pointer.)
+class OptText {
+ public:
+  OptText() = default;
+  OptText(std::nullopt_t) {}
+  OptText(std::string_view text) : data_(text.data() ? text.data() : ""), size_(text.size()) {}
+  OptText& operator=(std::nullopt_t) {
+    reset();
+    return *this;
+  }
+  OptText& operator=(std::string_view text) { return *this = OptText(text); }
+  bool has_value() const { return data_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  std::string_view operator*() const { return std::string_view(data_, size_); }
+  std::string_view value() const { return **this; }
+  void reset() {
+    data_ = nullptr;
+    size_ = 0;
+  }
+
+ private:
+  const char* data_ = nullptr;
+  std::size_t size_ = 0;
+};
+
 enum StatementKind : std::uint8_t {
   STMT_OTHER = 0,      // a line the parser does not analyse; written back as read
   STMT_INSN = 1,       // an instruction line, or a label-only line (insn_id 0)
@@ -49,13 +75,13 @@ struct LabelRef {
 };
 
 struct Operand {
-  std::uint32_t mode = 0;                 // a register/mode id; 0 = AM_NONE
-  std::string_view text;                  // the operand as written, blanks dropped
-  std::int32_t value = 0;                 // immediate, address or displacement
-  std::optional<std::string_view> symbol; // the symbol named in the expression
-  std::int32_t offset = 0;                // sum of the number terms after the first token
-  std::uint8_t width = 0;                 // width specifier code
-  std::uint32_t flags = 0;                // OPF_PLAIN, OPF_SYMBOLIC
+  std::uint32_t mode = 0;    // a register/mode id; 0 = AM_NONE
+  std::int32_t value = 0;    // immediate, address or displacement
+  std::string_view text;     // the operand as written, blanks dropped
+  OptText symbol;            // the symbol named in the expression
+  std::int32_t offset = 0;   // sum of the number terms after the first token
+  std::uint8_t width = 0;    // width specifier code
+  std::uint8_t flags = 0;    // OPF_PLAIN, OPF_SYMBOLIC
 };
 
 struct InsnDetail {
@@ -76,6 +102,7 @@ struct DirectiveDetail {
 
 struct Statement {
   std::uint8_t kind = STMT_OTHER;
+  std::uint32_t flags = 0;
   Statement* prev = nullptr;
   Statement* next = nullptr;
   Statement* chain_prev = nullptr;
@@ -84,11 +111,10 @@ struct Statement {
   // one).
   std::string_view text;
   // What the writer writes instead of text; "" for a deleted statement.
-  std::optional<std::string_view> replacement;
+  OptText replacement;
   LabelRef* label = nullptr;
   InsnDetail* insn = nullptr;            // kind STMT_INSN only
   DirectiveDetail* directive = nullptr;  // kind STMT_DIRECTIVE only
-  std::uint32_t flags = 0;
 };
 
 // Helpers for the terms the passes use.
