@@ -1,0 +1,262 @@
+// The preparatory walks. Each one starts at the unit's first statement,
+// follows `next` to the end of the list and sets or clears its own flag on
+// every statement it visits, so that running a walk twice leaves the same
+// flags. They change no text.
+//
+// Function structure, as the compiler writes it:
+//
+//         .glb    _f              ; the entry is the label the .glb names
+//   _f:                           ; SF_FUNC_ENTRY, SF_IN_FUNCTION
+//         rts                     ; SF_IN_FUNCTION
+//   E1:                           ; SF_END_LABEL, SF_IN_FUNCTION
+#include "optimizer/marking.h"
+
+#include <cstddef>
+#include <string_view>
+
+#include "driver/diagnostics.h"
+#include "source/statement.h"
+#include "source/tables.h"
+
+std::uint32_t label_presence = 0;
+
+namespace {
+
+bool equals_ignoring_case(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    unsigned char x = static_cast<unsigned char>(a[i]);
+    unsigned char y = static_cast<unsigned char>(b[i]);
+    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
+    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
+    if (x != y) return false;
+  }
+  return true;
+}
+
+// The comment lines that open and close an inline-assembly block: the whole
+// line, newline included; letter case does not matter.
+bool is_asm_marker(const Statement* s, std::string_view marker) {
+  return s->kind == STMT_BLANK && equals_ignoring_case(s->text, marker);
+}
+
+void set_flag(Statement* s, std::uint32_t flag, bool on) {
+  if (on)
+    s->flags |= flag;
+  else
+    s->flags &= ~flag;
+}
+
+bool label_starts_with(const Statement* s, char letter) {
+  return is_label_line(s) && s->label && !s->label->name.empty() && s->label->name[0] == letter;
+}
+
+// The first argument text of a directive, or nullptr when it has none.
+const std::string_view* first_argument(const Statement* s) {
+  if (s->kind != STMT_DIRECTIVE || !s->directive || s->directive->operand_count == 0) return nullptr;
+  return &s->directive->operands[0];
+}
+
+// Whether the .glb directive g names the label line l.
+bool glb_names(const Statement* g, const Statement* l) {
+  const std::string_view* name = first_argument(g);
+  return name && l->label && *name == l->label->name;
+}
+
+void clear_from(Statement* from, const Statement* stop, std::uint32_t flag) {
+  for (Statement* s = from; s != stop; s = s->next) s->flags &= ~flag;
+}
+
+// Depth counters of the regions that the assembler assembles conditionally
+// or repeatedly. Each kind of closing directive closes only its own kind of
+// region, and a closer without an opener changes nothing: a stray .endif
+// never ends a .macro body early.
+struct ConditionalDepths {
+  std::uint32_t if_depth = 0;
+  std::uint32_t macro_depth = 0;
+  std::uint32_t repeat_depth = 0;
+
+  bool inside() const { return if_depth || macro_depth || repeat_depth; }
+};
+
+void close_level(std::uint32_t& depth) {
+  if (depth) --depth;
+}
+
+}  // namespace
+
+void report_unanalysed(Statement* first) {
+  for (Statement* s = first; s; s = s->next) {
+    if (s->kind == STMT_OTHER) report_warning(WARN_CANT_ANALYZE, s->text);
+  }
+}
+
+void mark_inline_asm(Statement* first) {
+  static constexpr std::string_view START = ";#### ASM START\n";
+  static constexpr std::string_view END = ";#### ASM END\n";
+  Statement* s = first;
+  while (s) {
+    if (!is_asm_marker(s, START)) {
+      s->flags &= ~SF_INLINE_ASM;
+      s = s->next;
+      continue;
+    }
+    // The block runs to its END line, both marker lines included; a START
+    // without an END reaches to the end of the unit.
+    s->flags |= SF_INLINE_ASM;
+    for (s = s->next; s; s = s->next) {
+      s->flags |= SF_INLINE_ASM;
+      if (is_asm_marker(s, END)) {
+        s = s->next;
+        break;
+      }
+    }
+  }
+}
+
+void mark_function_entries(Statement* first) {
+  Statement* s = first;
+  while (s) {
+    s->flags &= ~SF_FUNC_ENTRY;
+    if (!is_directive(s, DIR_GLB) || !s->next) {
+      s = s->next;
+      continue;
+    }
+    Statement* after = s->next;
+    Statement* label = nullptr;
+    if (is_directive(after, DIR_RVECTOR) && is_label_line(after->next)) {
+      after->flags &= ~SF_FUNC_ENTRY;
+      label = after->next;
+    } else if (is_label_line(after)) {
+      label = after;
+    }
+    if (label && glb_names(s, label)) {
+      label->flags |= SF_FUNC_ENTRY;
+      s = label->next;
+    } else {
+      s = s->next;
+    }
+  }
+}
+
+void mark_end_labels(Statement* first) {
+  for (Statement* s = first; s; s = s->next) {
+    // A label beginning with E inside an inline-assembly block is the user's
+    // own label, not a function's end: a shared subroutine placed after it
+    // would sit in the middle of the block's code.
+    bool end = label_starts_with(s, 'E') && !(s->flags & SF_INLINE_ASM);
+    set_flag(s, SF_END_LABEL, end);
+    if (end) label_presence |= LP_END_LABEL_SEEN;
+  }
+}
+
+void mark_m_l_labels(Statement* first) {
+  for (Statement* s = first; s; s = s->next) {
+    set_flag(s, SF_M_LABEL, label_starts_with(s, 'M'));
+    set_flag(s, SF_L_LABEL, label_starts_with(s, 'L'));
+  }
+}
+
+void mark_function_bodies(Statement* first) {
+  Statement* s = first;
+  while (s) {
+    if (!(s->flags & SF_FUNC_ENTRY)) {
+      s->flags &= ~SF_IN_FUNCTION;
+      s = s->next;
+      continue;
+    }
+    s->flags |= SF_IN_FUNCTION;
+    Statement* u = s->next;
+    while (u && !(u->flags & (SF_FUNC_ENTRY | SF_END_LABEL))) {
+      u->flags |= SF_IN_FUNCTION;
+      u = u->next;
+    }
+    if (!u) {
+      // No end label before the end of the unit: no body at all.
+      clear_from(s, nullptr, SF_IN_FUNCTION);
+      return;
+    }
+    if (u->flags & SF_FUNC_ENTRY) {
+      // A second entry before any end label: this one has no body, and the
+      // second is tried as an entry in its turn.
+      clear_from(s, u, SF_IN_FUNCTION);
+      s = u;
+      continue;
+    }
+    u->flags |= SF_IN_FUNCTION;
+    s = u->next;
+  }
+}
+
+void mark_return_only(Statement* first, std::uint32_t return_insn) {
+  Statement* s = first;
+  while (s) {
+    if (!(s->flags & SF_FUNC_ENTRY)) {
+      s->flags &= ~SF_RETURN_ONLY;
+      s = s->next;
+      continue;
+    }
+    // Walk the body from the entry: only comments, line information and
+    // return instructions may stand before the end label.
+    bool found = false;
+    Statement* u = s;
+    while (u && (u->flags & SF_IN_FUNCTION) && !(u->flags & SF_END_LABEL)) {
+      u->flags &= ~SF_RETURN_ONLY;
+      if (u->flags & SF_INLINE_ASM) break;
+      if ((u->flags & SF_FUNC_ENTRY) || u->kind == STMT_BLANK || is_directive(u, DIR__LINE) ||
+          is_directive(u, DIR__INSPECT)) {
+        u = u->next;
+        continue;
+      }
+      if (is_insn(u, return_insn)) {
+        found = true;
+        u = u->next;
+        continue;
+      }
+      break;
+    }
+    bool return_only = u && (u->flags & SF_END_LABEL) && found;
+    if (u) u->flags &= ~SF_RETURN_ONLY;
+    set_flag(s, SF_RETURN_ONLY, return_only);
+    s = u ? u->next : nullptr;
+  }
+}
+
+void mark_no_opt_regions(Statement* first) {
+  bool off_region = false;
+  for (Statement* s = first; s; s = s->next) {
+    s->flags &= ~SF_NO_OPT;
+    const std::string_view* arg = is_directive(s, DIR__TARVOX) ? first_argument(s) : nullptr;
+    if (arg && *arg == "OFF")
+      off_region = true;
+    else if (arg && *arg == "ON")
+      off_region = false;
+    if (off_region) s->flags |= SF_NO_OPT;
+  }
+}
+
+void mark_conditional_regions(Statement* first) {
+  // Nesting is counted: the tail of an outer .if after an inner .endif is
+  // still conditional code. The opening line is inside its region, the
+  // closing line is not.
+  ConditionalDepths depths;
+  for (Statement* s = first; s; s = s->next) {
+    if (s->kind == STMT_DIRECTIVE && s->directive) {
+      switch (s->directive->directive_id) {
+        case DIR_IF: ++depths.if_depth; break;
+        case DIR_ENDIF: close_level(depths.if_depth); break;
+        case DIR_MACRO: ++depths.macro_depth; break;
+        case DIR_ENDM: close_level(depths.macro_depth); break;
+        case DIR_MREPEAT: ++depths.repeat_depth; break;
+        case DIR_ENDR: close_level(depths.repeat_depth); break;
+        default: break;
+      }
+    }
+    if (depths.inside())
+      s->flags |= SF_NO_OPT | SF_CONDITIONAL;
+    else
+      s->flags &= ~SF_CONDITIONAL;
+  }
+}
+
+void reset_marking() { label_presence = 0; }
