@@ -1,0 +1,112 @@
+// Benchmark driver: generates compiler-style files of 10,000, 100,000 and
+// 1,000,000 lines (or the sizes given), and measures side by side a plain
+// copy of the file, the round trip with every pass switched off, and the full
+// run with every pass and the commonization on; each figure is the best of
+// three runs, with the peak memory (maximum resident set) of the run.
+//
+//   bench_tarvox [LINES ...]
+#include <sys/resource.h>
+#include <sys/time.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+namespace {
+
+struct Measure {
+  double seconds;
+  long peak_kib;
+  int status;
+};
+
+Measure run(const std::vector<std::string>& args, const std::string& stdout_file) {
+  auto start = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    if (!stdout_file.empty() && !std::freopen(stdout_file.c_str(), "wb", stdout)) _exit(127);
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    execv(argv[0], argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  wait4(pid, &status, 0, &usage);
+  double seconds =
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
+}
+
+Measure best_of_three(const std::vector<std::string>& args) {
+  Measure best{1e30, 0, 0};
+  for (int i = 0; i < 3; ++i) {
+    Measure m = run(args, "");
+    if (m.status != 0) {
+      std::fprintf(stderr, "command failed (status %d): %s\n", m.status, args[0].c_str());
+      std::exit(1);
+    }
+    if (m.seconds < best.seconds) best.seconds = m.seconds;
+    if (m.peak_kib > best.peak_kib) best.peak_kib = m.peak_kib;
+  }
+  return best;
+}
+
+long file_size(const std::string& name) {
+  std::FILE* f = std::fopen(name.c_str(), "rb");
+  if (!f) return 0;
+  std::fseek(f, 0, SEEK_END);
+  long size = std::ftell(f);
+  std::fclose(f);
+  return size;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<long> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+  if (sizes.empty()) sizes = {10000, 100000, 1000000};
+  char dir_template[] = "/tmp/tarvox_bench_XXXXXX";
+  if (!mkdtemp(dir_template)) return 1;
+  std::string dir = dir_template;
+  std::vector<std::string> off_all = {TARVOX_BINARY};
+  for (int pass = 1001; pass <= 1012; ++pass) off_all.push_back("-off=" + std::to_string(pass));
+
+  std::printf("%10s %10s %10s %10s %10s %8s %8s %12s %12s\n", "lines", "bytes", "copy_s",
+              "trip_s", "full_s", "trip/cp", "full/cp", "trip_MiB", "full_MiB");
+  double last_full = 0;
+  std::vector<double> growth;
+  for (long lines : sizes) {
+    std::string input = dir + "/gen.qsm";
+    std::string output = dir + "/out.qsm";
+    Measure gen = run({GEN_INPUT_BINARY, std::to_string(lines), "7", "30"}, input);
+    if (gen.status != 0) return 1;
+    long bytes = file_size(input);
+    Measure copy = best_of_three({"/bin/cp", input, dir + "/copy.qsm"});
+    std::vector<std::string> trip_args = off_all;
+    trip_args.insert(trip_args.end(), {input, "-o", output});
+    Measure trip = best_of_three(trip_args);
+    Measure full = best_of_three({TARVOX_BINARY, input, "-o", output});
+    std::printf("%10ld %10ld %10.4f %10.4f %10.4f %8.1f %8.1f %12.1f %12.1f\n", lines, bytes,
+                copy.seconds, trip.seconds, full.seconds, trip.seconds / copy.seconds,
+                full.seconds / copy.seconds, trip.peak_kib / 1024.0, full.peak_kib / 1024.0);
+    if (last_full > 0) growth.push_back(full.seconds / last_full);
+    last_full = full.seconds;
+    std::printf("%10s peak memory / input size: round trip %.1fx, full run %.1fx\n", "",
+                trip.peak_kib * 1024.0 / static_cast<double>(bytes),
+                full.peak_kib * 1024.0 / static_cast<double>(bytes));
+  }
+  for (std::size_t i = 0; i < growth.size(); ++i)
+    std::printf("full-run time growth from size %zu to %zu: %.1fx\n", i + 1, i + 2, growth[i]);
+  std::remove((dir + "/gen.qsm").c_str());
+  std::remove((dir + "/out.qsm").c_str());
+  std::remove((dir + "/copy.qsm").c_str());
+  rmdir(dir.c_str());
+  return 0;
+}
