@@ -12,7 +12,8 @@
 #   expected.rc      exit status (absent: 0)
 #   expected.out     content of out.qsm (absent: no out.qsm may be written)
 # and whatever input files the arguments name. Each case runs in a fresh copy
-# of its folder. With case names given, only those cases run.
+# of its folder; setup.sh may also write large inputs and their expected
+# files there, and the expected files are read from that copy. With case names given, only those cases run.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -71,18 +72,18 @@ run_case() {
     > "$captured/stdout" 2> "$captured/stderr" < /dev/null || rc=$?
 
   local expected_rc=0 ok=0
-  if [ -f "$dir/expected.rc" ]; then
-    expected_rc=$(tr -d ' \t\r\n' < "$dir/expected.rc")
+  if [ -f "$run_dir/expected.rc" ]; then
+    expected_rc=$(tr -d ' \t\r\n' < "$run_dir/expected.rc")
   fi
   if [ "$rc" != "$expected_rc" ]; then
     echo "  exit status $rc, expected $expected_rc"
     ok=1
   fi
-  compare stdout "$captured/stdout" "$dir/expected.stdout" || ok=1
-  compare stderr "$captured/stderr" "$dir/expected.stderr" || ok=1
-  if [ -f "$dir/expected.out" ]; then
+  compare stdout "$captured/stdout" "$run_dir/expected.stdout" || ok=1
+  compare stderr "$captured/stderr" "$run_dir/expected.stderr" || ok=1
+  if [ -f "$run_dir/expected.out" ]; then
     if [ -f "$run_dir/out.qsm" ]; then
-      compare out.qsm "$run_dir/out.qsm" "$dir/expected.out" || ok=1
+      compare out.qsm "$run_dir/out.qsm" "$run_dir/expected.out" || ok=1
     else
       echo "  out.qsm was not written"
       ok=1
