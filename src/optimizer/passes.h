@@ -17,6 +17,9 @@ void pass_merge_return_only(Statement* first, std::uint32_t return_insn);  // 10
 // Widening byte pairs.
 void pass_widen_load_logic(Statement* first);  // 1005
 void pass_widen_byte_pairs(Statement* first);  // 1007
+// The word instruction that does what two byte instructions of one kind on
+// the two halves of r0 or r1 do together; not yet linked into the list.
+Statement* merge_byte_pair(Statement* first, Statement* second);
 // Bit test, branch and set or clear.
 void pass_make_btst_modify(Statement* first);  // 1006
 // Redundant moves, jumps and push/pop pairs.
