@@ -1,0 +1,35 @@
+// Generated test inputs and the invariants every run must keep. The fuzz
+// harness, the invariant test over generated files and the differential test
+// of the commonization share them.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// A compiler-style file drawn from `seed`: functions with entry and end
+// labels, the patterns every pass and the commonization look for, near
+// misses, repeated runs, several sections, conditional code, macro and
+// repeat bodies, inline assembly, ._tarvox regions and unanalysed lines.
+std::string generate_file(std::uint64_t seed);
+
+// Command-line options drawn from `seed` (without the input and -o).
+std::vector<std::string> generate_options(std::uint64_t seed);
+
+// Checks a run's output against its input; returns "" when every invariant
+// holds, else a description of the first one broken:
+//  1. with every pass off, the output is the input (carriage returns before
+//     line feeds dropped);
+//  2. no label defined in the input is lost or defined twice in the output,
+//     and every generated _Tarvox_ label is defined once;
+//  3. every output line that was not an input line parses as an
+//     instruction, a label line, a blank line, a .stk directive or a ";;"
+//     comment.
+std::string check_invariants(const std::string& input, const std::string& output,
+                             bool every_pass_off);
+
+// Runs the whole program in this process on `input` with `options`; the
+// input and output files live in `dir`. Returns the exit status and fills
+// `output` with the output file (empty when none was written).
+int run_in_process(const std::string& dir, const std::string& input,
+                   const std::vector<std::string>& options, std::string& output);

@@ -1,0 +1,63 @@
+// Whole runs over generated files: whatever the options, no label is lost or
+// defined twice, every new line is one the program understands, a second run
+// on the output succeeds, and with every pass off the output is the input.
+// TARVOX_GENERATED_FILES sets how many files (300 by default).
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+
+#include "generate.h"
+
+namespace {
+
+int file_count() {
+  const char* n = std::getenv("TARVOX_GENERATED_FILES");
+  return n ? std::atoi(n) : 300;
+}
+
+std::string temp_dir() {
+  char name[] = "/tmp/tarvox_invariants_XXXXXX";
+  return mkdtemp(name) ? name : "/tmp";
+}
+
+TEST(Invariants, HoldOnGeneratedFilesWithGeneratedOptions) {
+  std::string dir = temp_dir();
+  int runs = 0;
+  for (int seed = 1; seed <= file_count(); ++seed) {
+    std::string input = generate_file(seed);
+    std::vector<std::string> options = generate_options(seed);
+    std::string output;
+    ASSERT_EQ(run_in_process(dir, input, options, output), 0) << "seed " << seed;
+    ASSERT_EQ(check_invariants(input, output, false), "") << "seed " << seed;
+    std::string second;
+    ASSERT_EQ(run_in_process(dir, output, options, second), 0) << "second run, seed " << seed;
+    ++runs;
+  }
+  EXPECT_EQ(runs, file_count());
+}
+
+TEST(Invariants, EveryPassOffGivesTheInputBack) {
+  std::string dir = temp_dir();
+  std::vector<std::string> off;
+  for (int pass = 1001; pass <= 1012; ++pass) off.push_back("-off=" + std::to_string(pass));
+  for (int seed = 1; seed <= file_count() / 3; ++seed) {
+    std::string input = generate_file(seed);
+    std::string output;
+    ASSERT_EQ(run_in_process(dir, input, off, output), 0) << "seed " << seed;
+    ASSERT_EQ(check_invariants(input, output, true), "") << "seed " << seed;
+  }
+}
+
+TEST(Invariants, CheckerNoticesALostLabelAndAForeignLine) {
+  std::string input = "\t._LANG\t'C'\nL1:\n\tnop\n";
+  EXPECT_NE(check_invariants(input, "\t._LANG\t'C'\n\tnop\n", false), "");
+  EXPECT_NE(check_invariants(input, input + "L1:\n", false), "");
+  EXPECT_NE(check_invariants(input, input + "\t.word\t1\n", false), "");
+  EXPECT_NE(check_invariants(input, input + "\tnop\n", true), "");
+  EXPECT_EQ(check_invariants(input, input + "\t.stk\t3\n;;\tnop\n\tnop\t\n", false), "");
+}
+
+}  // namespace
