@@ -22,7 +22,7 @@ namespace {
 std::string work_dir() {
   static std::string dir;
   if (dir.empty()) {
-    char name[] = "/tmp/tarvox_fuzz_XXXXXX";
+    char name[] = "/dev/shm/tarvox_fuzz_XXXXXX";
     if (!mkdtemp(name)) std::abort();
     dir = name;
   }

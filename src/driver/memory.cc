@@ -17,6 +17,8 @@ struct Chunk {
   alignas(void*) unsigned char data[1];
 };
 
+// Chunks start small, so a small file costs little, and double up to 1 MiB.
+constexpr std::size_t FIRST_CHUNK_SIZE = 1 << 14;
 constexpr std::size_t CHUNK_SIZE = 1 << 20;
 // Every record of the model needs at most pointer alignment.
 constexpr std::size_t ALIGN = alignof(void*);
@@ -59,7 +61,10 @@ void* try_alloc(std::size_t n) {
       std::memset(big->data, 0, n);
       return big->data;
     }
-    c = new_chunk(CHUNK_SIZE);
+    std::size_t size = total_bytes < FIRST_CHUNK_SIZE ? FIRST_CHUNK_SIZE : total_bytes;
+    if (size > CHUNK_SIZE) size = CHUNK_SIZE;
+    if (size < n) size = n;
+    c = new_chunk(size);
     if (!c) return nullptr;
   }
   void* p = c->data + c->used;
