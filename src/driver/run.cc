@@ -57,7 +57,11 @@ void check_c_source(std::string_view file_name) {
     line.push_back(static_cast<char>(c));
     if (c == '\n') break;
   }
+  // A name that opens but cannot be read (a directory) cannot be opened as
+  // an input file.
+  bool unreadable = std::ferror(file) != 0;
   std::fclose(file);
+  if (unreadable) report_error(ERR_CANT_OPEN, file_name);
   if (!is_c_language_line(line)) report_error(ERR_NO_C_SOURCE);
 }
 

@@ -1,0 +1,2 @@
+#!/bin/sh
+mkdir dir.qsm
