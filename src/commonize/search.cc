@@ -1,0 +1,418 @@
+// The commonization, pass 1011: runs of instructions that occur more than
+// once in a code section become one shared subroutine.
+//
+//   _f:  mov.w r0,r1          _f:  jmp _Tarvox_prog_1
+//        add.w #1,r1               ...
+//        rts                  _g:  jmp _Tarvox_prog_1
+//   _g:  mov.w r0,r1  (same)  and _Tarvox_prog_1: holds mov.w, add.w, rts
+//
+// The walk (commonize) visits the code chain. Each instruction R that may
+// start a run becomes a reference: find_occurrences collects every later
+// chain member of the same CODE section that begins like R, drop_adjacent
+// keeps only the first of starts that follow each other directly, and
+// extend_occurrences grows the reference run and all occurrences together,
+// one instruction per step, each occurrence compared with the reference
+// only. The group is the reference run of length L and the occurrences that
+// matched all L instructions; it is shared when L reaches min_common_length
+// and the run leaves the stack as it found it (a shared copy runs with its
+// return address pushed).
+//
+// What a run never holds, so that the shared copy does what each
+// occurrence did:
+//   - an instruction that is never shareable (may_be_shared): stack frame
+//     and context instructions, loops, sp-relative operands, setjmp calls,
+//     calls that read the table after them;
+//   - a conditional jump, a label, an inline-assembly instruction, a
+//     statement switched off (SF_NO_OPT);
+//   - a flow-ending instruction anywhere but at its end;
+//   - between two of its members, a barrier line (is_run_barrier): a line
+//     that carries a label, or a directive that decides whether or how often
+//     the code around it is assembled.
+#include "commonize/search.h"
+
+#include <algorithm>
+#include <iterator>
+
+#include "commonize/commonize.h"
+#include "commonize/emit.h"
+#include "driver/settings.h"
+#include "optimizer/marking.h"
+#include "optimizer/walk.h"
+#include "source/tables.h"
+
+OccurrenceTable occurrence_table;
+std::optional<std::string> reference_section;
+std::optional<std::string> scan_section;
+
+namespace {
+
+// The instructions that never take part in a shared run: they save or
+// restore registers, build or drop a stack frame, switch context, trap or
+// loop.
+constexpr std::uint32_t NOT_SHAREABLE[] = {
+    INSN_PUSHC, INSN_PUSHM, INSN_POPC,  INSN_POPM, INSN_PUSHA, INSN_ENTER,
+    INSN_EXITD, INSN_BRK,   INSN_INT,   INSN_INTO, INSN_LDCTX, INSN_STCTX,
+    INSN_UND,   INSN_WAIT,  INSN_STC,   INSN_LDC,  INSN_ADJNZ, INSN_SBJNZ,
+};
+static_assert(std::size(NOT_SHAREABLE) == 18);
+
+constexpr std::uint32_t FLOW_ENDING[] = {INSN_JMP, INSN_JMPI, INSN_JMPS, INSN_RTS, INSN_REIT};
+
+// Bytes a push or pop moves, by size code (none, .b, .w, .l, .a).
+constexpr std::int32_t PUSH_BYTES[] = {0, 1, 2, 4, 4};
+
+// The number the next shared subroutine of the unit gets.
+std::int32_t shared_label_counter = 1;
+
+template <std::size_t N>
+bool contains(const std::uint32_t (&ids)[N], std::uint32_t id) {
+  return std::find(std::begin(ids), std::end(ids), id) != std::end(ids);
+}
+
+bool is_code_section(const Statement* s) {
+  const DirectiveDetail* d = s->directive;
+  return d->operand_count >= 2 && d->operands[1] == "CODE";
+}
+
+// A line a run must not span: a label (on a label line or in front of a
+// directive such as "L9: ._line 12", where a loop may jump into the middle of
+// the run), or a directive other than the debugging directives and .section
+// (.if, .else, .endif, .mrepeat, .endr, data, ._tarvox ...: they decide
+// whether or how often the code around them is assembled). Blank, comment
+// and deleted lines never are.
+bool is_run_barrier(const Statement* s) {
+  if (s->kind == STMT_BLANK) return false;
+  if (s->label) return true;
+  if (s->kind != STMT_DIRECTIVE) return false;
+  std::uint32_t id = s->directive->directive_id;
+  return !is_debugging_directive(id) && id != DIR_SECTION;
+}
+
+// True when a barrier line lies strictly between `from` and `to` in file
+// order (to comes after from).
+bool barrier_between(const Statement* from, const Statement* to) {
+  for (const Statement* s = from->next; s && s != to; s = s->next) {
+    if (is_run_barrier(s)) return true;
+  }
+  return false;
+}
+
+// A call followed, before the next code-chain member, by a directive other
+// than a debugging directive: the callee may read the table that follows
+// its call (a .word list after a call of a switch helper), and in a shared
+// copy the rts would follow the call instead.
+bool call_reads_table(const Statement* x) {
+  std::uint32_t id = x->insn->insn_id;
+  if (id != INSN_JSR && id != INSN_JSRI && id != INSN_JSRS) return false;
+  for (const Statement* s = x->next; s && s != x->chain_next; s = s->next) {
+    if (s->kind == STMT_DIRECTIVE && !is_debugging_directive(s->directive->directive_id)) return true;
+  }
+  return false;
+}
+
+// add #imm,sp: moves the stack pointer by the negated immediate.
+bool adds_immediate_to_sp(const InsnDetail* d) {
+  return d->insn_id == INSN_ADD && d->operand_count >= 2 && d->operands[0].mode == MODE_IMM &&
+         d->operands[1].mode == MODE_SP;
+}
+
+bool has_sp_relative_operand(const InsnDetail* d) {
+  for (std::uint32_t i = 0; i < d->operand_count; ++i) {
+    if (d->operands[i].mode == MODE_IN8DSP) return true;
+  }
+  return false;
+}
+
+// Calls f on each of the first n instruction statements (kind STMT_INSN)
+// along the chain from the reference; other members are passed over. f
+// returns false to end the walk early.
+template <typename F>
+void for_reference_run(std::int32_t n, F f) {
+  Statement* t = occurrence_table.occ_start[0];
+  for (std::int32_t seen = 0; t && seen < n; t = t->chain_next) {
+    if (t->kind != STMT_INSN) continue;
+    ++seen;
+    if (!f(t)) return;
+  }
+}
+
+void clear_entry(int i) {
+  occurrence_table.occ_start[i] = nullptr;
+  occurrence_table.occ_cursor[i] = nullptr;
+  occurrence_table.occ_length[i] = 0;
+}
+
+// The occurrences of entries 1 .. n-1 that still grow.
+bool some_occurrence_grows(int n) {
+  for (int i = 1; i < n; ++i) {
+    if (occurrence_table.occ_cursor[i]) return true;
+  }
+  return false;
+}
+
+bool is_occurrence_start(const Statement* s, int n) {
+  for (int i = 1; i < n; ++i) {
+    if (occurrence_table.occ_start[i] == s) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+void clear_occurrence_table() {
+  for (int i = 0; i < OCC_CAPACITY; ++i) clear_entry(i);
+  occurrence_table.occ_count = 0;
+}
+
+// Reads the detail only: the group's last instruction is asked again after
+// it was deleted, and a deleted statement keeps its detail.
+bool is_flow_ending(const Statement* s) {
+  return s && s->insn && contains(FLOW_ENDING, s->insn->insn_id);
+}
+
+bool may_be_shared(const Statement* x) {
+  const InsnDetail* d = x->insn;
+  if (contains(NOT_SHAREABLE, d->insn_id)) return false;
+  if (d->insn_id == INSN_JSR) {
+    if (option_flags & OF_SP_ADJUST) return false;
+    std::string_view callee = d->operands[0].text;
+    if (callee == "_setjmp" || callee == "$setjmp") return false;
+  }
+  // An sp-relative operand in a copy would address another stack slot: the
+  // copy runs with the return address pushed.
+  if (has_sp_relative_operand(d)) return false;
+  return !call_reads_table(x);
+}
+
+bool operands_identical(const Operand& a, const Operand& b) {
+  if (a.mode != b.mode) return false;
+  switch (a.mode) {
+    case MODE_ABS:
+    case MODE_INDA0:
+    case MODE_INDA1:
+    case MODE_INDSB:
+    case MODE_INDFB:
+    case MODE_IN8DSP: {
+      // Addresses and displacements: numbers by value (4[fb] is 4[FB], 0Ah
+      // is 10), anything symbolic by its symbol, offset and text.
+      bool symbolic = (a.flags & OPF_SYMBOLIC) || (b.flags & OPF_SYMBOLIC);
+      if (!symbolic) return a.value == b.value;
+      if (a.symbol && b.symbol && (*a.symbol != *b.symbol || a.offset != b.offset)) return false;
+      return a.text == b.text && a.offset == b.offset;
+    }
+    case MODE_SYMBOL:
+      return a.text == b.text;
+    case MODE_IMM:
+      if ((a.flags & OPF_SYMBOLIC) && (b.flags & OPF_SYMBOLIC)) {
+        if (!a.symbol || !b.symbol || *a.symbol != *b.symbol) return false;
+      }
+      return a.text == b.text;
+    default:
+      // A register, a control register, [a0], [a1], [a1a0] or a flag name:
+      // the mode alone names the place.
+      return true;
+  }
+}
+
+bool statements_identical(const Statement* r, const Statement* c) {
+  if (c->label) return false;
+  if (r->kind != c->kind) return false;
+  if ((r->flags | c->flags) & SF_NO_OPT) return false;
+  // Inline assembly is the user's own code: never deleted for a call.
+  if (c->flags & SF_INLINE_ASM) return false;
+  const InsnDetail* rd = r->insn;
+  const InsnDetail* cd = c->insn;
+  if (is_conditional_jump(rd->insn_id) || is_conditional_jump(cd->insn_id)) return false;
+  if (rd->size_code != cd->size_code || rd->format_code != cd->format_code ||
+      rd->operand_count != cd->operand_count) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < rd->operand_count; ++i) {
+    if (!operands_identical(rd->operands[i], cd->operands[i])) return false;
+  }
+  if ((rd->insn_id == INSN_JSR || rd->insn_id == INSN_JMP) && r->text != c->text) return false;
+  if (!next_is_understood(c->next)) return false;
+  // R is shareable; with the same instruction and operands C can differ
+  // from it only as a call that reads the table after it.
+  return may_be_shared(c);
+}
+
+bool find_occurrences(Statement* ref) {
+  OccurrenceTable& t = occurrence_table;
+  clear_occurrence_table();
+  bool found = false;
+  for (Statement* c = ref->chain_next;; c = c->chain_next) {
+    if (!c || t.occ_count >= OCC_MAX_COUNT) return found;
+    if (is_directive(c, DIR_SECTION)) {
+      if (is_code_section(c)) scan_section = std::string(c->directive->operands[0]);
+      // The search fails as a whole at a CODE section of another name, even
+      // with occurrences already collected.
+      if (scan_section != reference_section) return false;
+    }
+    Statement* m = find_chain_next_insn(c, ref->insn->insn_id);
+    if (m && statements_identical(ref, m)) {
+      if (t.occ_count == 0) {
+        t.occ_start[0] = t.occ_cursor[0] = ref;
+        t.occ_count = 1;
+      }
+      t.occ_start[t.occ_count] = t.occ_cursor[t.occ_count] = m;
+      t.occ_length[t.occ_count] = 0;
+      ++t.occ_count;
+      found = true;
+    }
+  }
+}
+
+void drop_adjacent() {
+  OccurrenceTable& t = occurrence_table;
+  // Downwards, so each comparison sees the starts as they were before.
+  for (int i = t.occ_count - 1; i >= 1; --i) {
+    if (t.occ_start[i - 1] && t.occ_start[i - 1]->next == t.occ_start[i]) clear_entry(i);
+  }
+}
+
+// The reference run grows from its first instruction along the chain (S);
+// each occurrence i grows from its cursor to the cursor's chain successor
+// M, which must be the same as S. Where a line between two members is a
+// barrier, the run ends before it:
+//   - in the reference, a barrier between the last reference instruction
+//     and S stops the growth, as a label on S does;
+//   - in an occurrence, a barrier between its cursor and M means M does not
+//     match, and the occurrence stops as it does when the statements differ.
+// A flow-ending instruction ends the growth right after it: a copy entered
+// by jsr must not jump or return out of its middle with the return address
+// still on the stack.
+void extend_occurrences() {
+  OccurrenceTable& t = occurrence_table;
+  const int n = t.occ_count;
+  std::int32_t len = 1;
+  Statement* ref_last = t.occ_start[0];
+  if (!ref_last || is_flow_ending(ref_last)) return;
+  Statement* s = ref_last->chain_next;
+  while (true) {
+    if (!s || s->kind == STMT_OTHER) return;
+    if (s->kind != STMT_INSN) {
+      // .section, .end, a deleted statement: passed over, not counted.
+      s = s->chain_next;
+      continue;
+    }
+    if (!may_be_shared(s)) return;
+    // Inline assembly is never matched: the run ends before it, so the
+    // matched, copied and deleted instructions stay the same ones.
+    if (s->flags & SF_INLINE_ASM) return;
+    if (s->label) return;
+    if (barrier_between(ref_last, s)) return;
+    // The reference never grows into an occurrence; they may meet end to
+    // start.
+    if (is_occurrence_start(s, n)) return;
+    if (s->replacement) {
+      s = s->chain_next;
+      continue;
+    }
+    for (int i = 1; i < n; ++i) {
+      if (t.occ_cursor[i] == s) t.occ_cursor[i] = nullptr;
+      if (t.occ_cursor[i] && t.occ_cursor[i] == t.occ_start[i + 1]) {
+        // Occurrence i has grown up to the next one, which is dropped.
+        t.occ_start[i + 1] = nullptr;
+        t.occ_cursor[i + 1] = nullptr;
+      }
+      if (!t.occ_start[i] || !t.occ_cursor[i]) continue;
+      Statement* cursor = t.occ_cursor[i];
+      Statement* m = find_chain_next_insn(cursor, s->insn->insn_id);
+      if (m && !barrier_between(cursor, m) && statements_identical(s, m)) {
+        t.occ_cursor[i] = m;
+        t.occ_length[i] = len + 1;
+        t.occ_cursor[0] = s;
+      } else if (len < min_common_length) {
+        t.occ_start[i] = nullptr;
+        t.occ_cursor[i] = nullptr;
+      } else {
+        t.occ_cursor[i] = nullptr;
+      }
+    }
+    if (!some_occurrence_grows(n)) return;
+    ++len;
+    t.occ_length[0] = len;
+    ref_last = s;
+    if (is_flow_ending(s)) return;
+    s = s->chain_next;
+  }
+}
+
+bool find_group(Statement* ref) {
+  if (!find_occurrences(ref)) return false;
+  drop_adjacent();
+  extend_occurrences();
+  return true;
+}
+
+bool touches_stack(std::int32_t n) {
+  bool touches = false;
+  for_reference_run(n, [&](const Statement* t) {
+    const InsnDetail* d = t->insn;
+    if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d)) touches = true;
+    return !touches;
+  });
+  return touches;
+}
+
+// The running sum D counts the bytes the run has put on the stack: it must
+// never go below zero and must be zero at the end.
+bool stack_balanced(std::int32_t n) {
+  std::int64_t depth = 0;  // wide enough for any immediate
+  bool negative = false;
+  for_reference_run(n, [&](const Statement* t) {
+    const InsnDetail* d = t->insn;
+    std::int32_t bytes = d->size_code < std::size(PUSH_BYTES) ? PUSH_BYTES[d->size_code] : 0;
+    if (d->insn_id == INSN_PUSH) depth += bytes;
+    if (d->insn_id == INSN_POP) depth -= bytes;
+    // add.w #-4,sp reserves 4 bytes.
+    if (adds_immediate_to_sp(d)) depth -= d->operands[0].value;
+    negative = depth < 0;
+    return !negative;
+  });
+  return !negative && depth == 0;
+}
+
+void commonize(Statement* first_member) {
+  if (!(label_presence & LP_END_LABEL_SEEN)) return;
+  shared_label_counter = 1;
+  for (Statement* r = first_member; r; r = r->chain_next) {
+    if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
+    if (is_directive(r, DIR_SECTION)) {
+      if (is_code_section(r)) {
+        reference_section = std::string(r->directive->operands[0]);
+        scan_section = reference_section;
+      }
+      continue;
+    }
+    // Label lines, labelled instructions and .end never start a run.
+    if (r->kind != STMT_INSN || r->replacement || r->label) continue;
+    if (r->flags & SF_NO_OPT) continue;
+    if (!reference_section || !scan_section) continue;
+    if (!may_be_shared(r)) continue;
+    if (!find_group(r)) continue;
+    const OccurrenceTable& t = occurrence_table;
+    std::int32_t l = t.occ_length[0];
+    // A group of length 0 would call an empty subroutine.
+    if (l < min_common_length || l == 0) continue;
+    bool kept = false;
+    for (int i = 1; i < t.occ_count; ++i) kept = kept || t.occ_start[i];
+    if (!kept || !t.occ_start[0]) continue;
+    if (touches_stack(l) && !stack_balanced(l)) continue;
+    std::string_view label = make_shared_label(shared_label_counter++);
+    // No end label after the reference: the unit's commonization ends here.
+    if (!emit_shared_subroutine(label, l)) return;
+    remove_occurrences(l, label);
+    insert_calls(label, l);
+    // R is deleted now: the walk goes on over the run's deleted statements,
+    // and reaches the copies after the end label like any other code.
+  }
+}
+
+void reset_commonize() {
+  clear_occurrence_table();
+  reference_section.reset();
+  scan_section.reset();
+  shared_label_counter = 1;
+}
