@@ -95,6 +95,7 @@ Statement* build_statements(std::string_view bytes) {
     s->chain_next = chain_tail;
     if (is_chain_member(s)) {
       s->chain_next = nullptr;
+      s->order = (chain_tail ? chain_tail->order : 0) + CHAIN_ORDER_STEP;
       if (!chain_head) {
         s->chain_prev = nullptr;
         chain_head = s;

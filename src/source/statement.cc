@@ -26,6 +26,48 @@ void insert_after(Statement* anchor, Statement* s) {
   anchor->next = s;
 }
 
+namespace {
+
+// Numbers the whole chain afresh, from its head, when two neighbours have no
+// number left between them.
+void renumber_chain(Statement* any_member) {
+  Statement* head = any_member;
+  while (head->chain_prev) head = head->chain_prev;
+  std::uint64_t order = CHAIN_ORDER_STEP;
+  for (Statement* m = head; m; m = m->chain_next, order += CHAIN_ORDER_STEP) m->order = order;
+}
+
+// Gives s, just linked into the chain, a number between its neighbours'.
+// Runs of members inserted one after the other take small steps, so the room
+// between two read members lasts for many insertions.
+void number_new_member(Statement* s) {
+  constexpr std::uint64_t SMALL_STEP = std::uint64_t(1) << 20;
+  Statement* before = s->chain_prev;
+  Statement* after = s->chain_next;
+  if (!before && !after) {
+    s->order = CHAIN_ORDER_STEP;
+    return;
+  }
+  if (!before) {
+    if (after->order > 1) {
+      s->order = after->order / 2;
+      return;
+    }
+  } else if (!after) {
+    if (before->order < UINT64_MAX - CHAIN_ORDER_STEP) {
+      s->order = before->order + CHAIN_ORDER_STEP;
+      return;
+    }
+  } else if (after->order - before->order >= 2) {
+    std::uint64_t gap = (after->order - before->order) / 2;
+    s->order = before->order + (gap < SMALL_STEP ? gap : SMALL_STEP);
+    return;
+  }
+  renumber_chain(s);
+}
+
+}  // namespace
+
 void chain_insert(Statement* anchor, Statement* s) {
   Statement* member = anchor;
   while (member && member->kind != STMT_INSN) member = member->chain_prev;
@@ -34,6 +76,7 @@ void chain_insert(Statement* anchor, Statement* s) {
     s->chain_next = member->chain_next;
     if (member->chain_next) member->chain_next->chain_prev = s;
     member->chain_next = s;
+    number_new_member(s);
     return;
   }
   // No instruction member at or before the anchor: the new statement becomes
@@ -46,6 +89,7 @@ void chain_insert(Statement* anchor, Statement* s) {
   s->chain_next = head;
   if (head) head->chain_prev = s;
   if (first != s) first->chain_next = s;
+  number_new_member(s);
 }
 
 void delete_statement(Statement* s) {

@@ -103,6 +103,10 @@ struct DirectiveDetail {
 struct Statement {
   std::uint8_t kind = STMT_OTHER;
   std::uint32_t flags = 0;
+  // Position in the code chain: increases along chain_next on members (the
+  // reader numbers them, chain_insert gives a new member a number between its
+  // neighbours'); 0 on statements that are not members.
+  std::uint64_t order = 0;
   Statement* prev = nullptr;
   Statement* next = nullptr;
   Statement* chain_prev = nullptr;
@@ -148,6 +152,8 @@ void insert_after(Statement* anchor, Statement* s);
 // anchor (following chain_prev); with no such member, at the head of the
 // chain, found through the file's first statement.
 void chain_insert(Statement* anchor, Statement* s);
+// Distance between the chain numbers the reader gives consecutive members.
+constexpr std::uint64_t CHAIN_ORDER_STEP = std::uint64_t(1) << 32;
 void delete_statement(Statement* s);
 void delete_and_freeze(Statement* s);
 

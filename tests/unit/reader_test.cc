@@ -191,3 +191,39 @@ TEST(Statements, NewStatementCopiesTheWholeFlagWord) {
 }
 
 }  // namespace
+
+namespace {
+
+// Chain numbers increase along chain_next, however new members come in.
+bool chain_numbers_increase(const Statement* first) {
+  const Statement* m = first->chain_next;
+  while (m && m->chain_prev) m = m->chain_prev;
+  for (; m && m->chain_next; m = m->chain_next)
+    if (!(m->order < m->chain_next->order)) return false;
+  return true;
+}
+
+TEST(Statements, ChainNumbersStayInOrderThroughManyInsertions) {
+  reset_run_state();
+  Statement* first = read_source_text(kHead + "\tnop\n\tnop\n\tnop\n");
+  Statement* middle = first->next->next;
+  EXPECT_TRUE(chain_numbers_increase(first));
+  // Far more insertions right after one member, and right after each new
+  // one, than the room between two read members allows without renumbering.
+  Statement* anchor = middle;
+  for (int i = 0; i < 3000; ++i) {
+    Statement* s = new_statement_like(middle);
+    insert_after(anchor, s);
+    chain_insert(anchor, s);
+    if (i % 2) anchor = s;
+  }
+  EXPECT_TRUE(chain_numbers_increase(first));
+  // At the head of the chain.
+  Statement* head = new_statement_like(middle);
+  insert_after(first, head);
+  chain_insert(first, head);
+  EXPECT_EQ(first->chain_next, head);
+  EXPECT_TRUE(chain_numbers_increase(first));
+}
+
+}  // namespace
