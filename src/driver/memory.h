@@ -7,8 +7,8 @@
 #include <cstddef>
 #include <string_view>
 
-// A zero-filled block of n bytes, aligned for a pointer (enough for every
-// record of the run); when no memory can be had the run ends with error 5 "Not enough memory".
+// A block of n bytes, aligned for a pointer (enough for every record of the
+// run), its contents undefined; when no memory can be had the run ends with error 5 "Not enough memory".
 void* alloc_or_die(std::size_t n);
 
 // Like alloc_or_die, but returns nullptr instead of ending the run. The
@@ -19,7 +19,8 @@ void* try_alloc(std::size_t n);
 // An own copy of a byte string (NUL bytes included) in arena memory.
 std::string_view copy_string(std::string_view text);
 
-// A record of type T, zero-initialised, from the arena.
+// A record of type T, value-initialised (zero where it has no initialisers),
+// from the arena.
 template <typename T>
 T* alloc_record() {
   static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");

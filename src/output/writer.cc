@@ -11,17 +11,40 @@
 
 namespace {
 
-// Collects the output. A text without a final line feed (the last line of a
-// file that lacked one) gets a line feed only when something is written
-// after it.
+// Where rendered bytes go: a string (for the tests) or the output file,
+// written through a buffer so the whole output never has to be held.
+struct OutputSink {
+  std::string* text = nullptr;
+  std::FILE* file = nullptr;
+  std::string buffer;
+  bool failed = false;
+
+  void write(std::string_view bytes) {
+    if (text) {
+      text->append(bytes.data(), bytes.size());
+      return;
+    }
+    buffer.append(bytes.data(), bytes.size());
+    if (buffer.size() >= (1u << 18)) flush();
+  }
+  void flush() {
+    if (file && !buffer.empty() &&
+        std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size())
+      failed = true;
+    buffer.clear();
+  }
+};
+
+// The output text. A text without a final line feed (the last line of a file
+// that lacked one) gets a line feed only when something is written after it.
 struct OutputText {
-  std::string bytes;
+  OutputSink& sink;
   bool open_line = false;
 
   void put(std::string_view text) {
     if (text.empty()) return;
-    if (open_line) bytes.push_back('\n');
-    bytes.append(text.data(), text.size());
+    if (open_line) sink.write("\n");
+    sink.write(text);
     open_line = text.back() != '\n';
   }
 };
@@ -55,18 +78,24 @@ bool is_regular_file(const std::string& name) {
 }  // namespace
 
 std::string render_statements(const Statement* first) {
-  OutputText out;
+  std::string bytes;
+  OutputSink sink;
+  sink.text = &bytes;
+  OutputText out{sink};
   render_into(first, out);
-  return std::move(out.bytes);
+  return bytes;
 }
 
 void write_output(std::string_view file_name, const SourceUnit* unit) {
-  OutputText out;
-  if (unit) render_into(unit->first_statement, out);
   std::string name(file_name);
   std::FILE* f = std::fopen(name.c_str(), "wb");
   if (!f) report_error(ERR_CANT_OPEN, file_name);
-  bool ok = std::fwrite(out.bytes.data(), 1, out.bytes.size(), f) == out.bytes.size();
+  OutputSink sink;
+  sink.file = f;
+  OutputText out{sink};
+  if (unit) render_into(unit->first_statement, out);
+  sink.flush();
+  bool ok = !sink.failed;
   ok = (std::fflush(f) == 0) && ok;
   ok = (std::fclose(f) == 0) && ok;
   if (!ok) {

@@ -112,6 +112,12 @@ struct LineParser {
     op.offset = static_cast<std::int32_t>(o);
   }
 
+  void make_absolute(std::size_t t, Operand& op) {
+    op.mode = MODE_ABS;
+    parse_expression(t, op);
+    op.flags |= OPF_PLAIN;
+  }
+
   void make_displacement(std::size_t t, std::size_t n, Operand& op) {
     parse_expression(t, op);
     // The base register is the name after the "[", two tokens before the end.
@@ -137,76 +143,110 @@ struct LineParser {
     std::size_t n = 0;
     const std::uint32_t S = TK_SYMBOL, N = TK_NUMBER, P = TK_PLUS, M = TK_MINUS, C = TK_COLON,
                         L = TK_LBRACKET, R = TK_RBRACKET;
-    if (matches(t, {L, S, R})) {
-      n = 3;
-      switch (base_register_code(toks[t + 1].text)) {
-        case 1: op.mode = MODE_IND_A0; break;
-        case 2: op.mode = MODE_IND_A1; break;
-        case 3: op.mode = MODE_IND_A1A0; break;
-        default:
-          op.mode = AM_NONE;
+    // The patterns in their order of precedence; the kind of the first token
+    // selects the ones that can match at all.
+    switch (kind_at(t)) {
+      case TK_LBRACKET:
+        if (matches(t, {L, S, R})) {
+          n = 3;
+          switch (base_register_code(toks[t + 1].text)) {
+            case 1: op.mode = MODE_IND_A0; break;
+            case 2: op.mode = MODE_IND_A1; break;
+            case 3: op.mode = MODE_IND_A1A0; break;
+            default:
+              op.mode = AM_NONE;
+              set_unparsable();
+              break;
+          }
+        } else {
           set_unparsable();
-          break;
+        }
+        break;
+      case TK_SYMBOL: {
+        std::uint32_t k2 = kind_at(t + 1);
+        if (k2 == P || k2 == M || k2 == C || k2 == L) {
+          if (matches(t, {S, P, N, P, N, L, S, R}) || matches(t, {S, M, N, P, N, L, S, R}) ||
+              matches(t, {S, P, N, C, N, L, S, R})) {
+            n = 8;
+            make_displacement(t, n, op);
+            break;
+          }
+          if (matches(t, {S, P, N, L, S, R}) || matches(t, {S, M, N, L, S, R}) ||
+              matches(t, {S, C, N, L, S, R})) {
+            n = 6;
+            make_displacement(t, n, op);
+            break;
+          }
+          if (matches(t, {S, L, S, R})) {
+            n = 4;
+            make_displacement(t, n, op);
+            break;
+          }
+          if (matches(t, {S, P, N, C, N}) || matches(t, {S, P, N, P, N})) {
+            n = 5;
+            make_absolute(t, op);
+            break;
+          }
+          if (matches(t, {S, P, N}) || matches(t, {S, C, N})) {
+            n = 3;
+            make_absolute(t, op);
+            break;
+          }
+        }
+        n = 1;
+        if (const RegisterRow* row = lookup_register(toks[t].text)) {
+          op.mode = row->id;
+          op.flags = row->plain ? std::uint32_t{OPF_PLAIN} : 0u;
+        } else {
+          op.mode = MODE_ABS;
+          op.flags = OPF_PLAIN | OPF_SYMBOLIC;
+        }
+        break;
       }
-    } else if (matches(t, {S, P, N, P, N, L, S, R}) || matches(t, {S, M, N, P, N, L, S, R}) ||
-               matches(t, {S, P, N, C, N, L, S, R})) {
-      n = 8;
-      make_displacement(t, n, op);
-    } else if (matches(t, {S, P, N, L, S, R}) || matches(t, {S, M, N, L, S, R}) ||
-               matches(t, {S, C, N, L, S, R})) {
-      n = 6;
-      make_displacement(t, n, op);
-    } else if (matches(t, {M, N, P, N, L, S, R})) {
-      n = 7;
-      make_displacement(t, n, op);
-    } else if (matches(t, {N, P, N, L, S, R})) {
-      n = 6;
-      make_displacement(t, n, op);
-    } else if (matches(t, {M, N, L, S, R})) {
-      n = 5;
-      make_displacement(t, n, op);
-    } else if (matches(t, {N, L, S, R}) || matches(t, {S, L, S, R})) {
-      n = 4;
-      make_displacement(t, n, op);
-    } else if (matches(t, {S, P, N, C, N}) || matches(t, {S, P, N, P, N})) {
-      n = 5;
-      op.mode = MODE_ABS;
-      parse_expression(t, op);
-      op.flags |= OPF_PLAIN;
-    } else if (matches(t, {S, P, N}) || matches(t, {S, C, N}) || matches(t, {M, N})) {
-      n = (kind_at(t) == TK_MINUS) ? 2u : 3u;
-      op.mode = MODE_ABS;
-      parse_expression(t, op);
-      op.flags |= OPF_PLAIN;
-    } else if (matches(t, {N})) {
-      n = 1;
-      op.mode = MODE_ABS;
-      parse_expression(t, op);
-      op.flags |= OPF_PLAIN;
-    } else if (matches(t, {S})) {
-      n = 1;
-      if (const RegisterRow* row = lookup_register(toks[t].text)) {
-        op.mode = row->id;
-        op.flags = row->plain ? std::uint32_t{OPF_PLAIN} : 0u;
-      } else {
-        op.mode = MODE_ABS;
-        op.flags = OPF_PLAIN | OPF_SYMBOLIC;
+      case TK_MINUS:
+        if (matches(t, {M, N, P, N, L, S, R})) {
+          n = 7;
+          make_displacement(t, n, op);
+        } else if (matches(t, {M, N, L, S, R})) {
+          n = 5;
+          make_displacement(t, n, op);
+        } else if (matches(t, {M, N})) {
+          n = 2;
+          make_absolute(t, op);
+        } else {
+          set_unparsable();
+        }
+        break;
+      case TK_NUMBER:
+        if (matches(t, {N, P, N, L, S, R})) {
+          n = 6;
+          make_displacement(t, n, op);
+        } else if (matches(t, {N, L, S, R})) {
+          n = 4;
+          make_displacement(t, n, op);
+        } else {
+          n = 1;
+          make_absolute(t, op);
+        }
+        break;
+      case TK_HASH: {
+        op.mode = MODE_IMM;
+        op.flags = OPF_PLAIN;
+        std::uint32_t k = kind_at(t + 1);
+        if (k == TK_MINUS || k == TK_NUMBER) {
+          parse_expression(t + 1, op);
+        } else {
+          op.symbol = t + 1 < toks.size() ? toks[t + 1].text : std::string_view("\n");
+          op.flags |= OPF_SYMBOLIC;
+        }
+        break;
       }
-    } else if (kind_at(t) == TK_HASH) {
-      op.mode = MODE_IMM;
-      op.flags = OPF_PLAIN;
-      std::uint32_t k = kind_at(t + 1);
-      if (k == TK_MINUS || k == TK_NUMBER) {
-        parse_expression(t + 1, op);
-      } else {
-        op.symbol = t + 1 < toks.size() ? toks[t + 1].text : std::string_view("\n");
-        op.flags |= OPF_SYMBOLIC;
-      }
-    } else if (kind_at(t) == TK_EOL) {
-      return SIZE_MAX;
-    } else {
-      op.mode = AM_NONE;
-      set_unparsable();
+      case TK_EOL:
+        return SIZE_MAX;
+      default:
+        op.mode = AM_NONE;
+        set_unparsable();
+        break;
     }
     std::size_t end = (op.mode == AM_NONE || op.mode == MODE_IMM) ? stop_of_operand(t) : t + n;
     op.text = join(t, end);

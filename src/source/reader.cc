@@ -1,5 +1,7 @@
 #include "source/reader.h"
 
+#include <sys/stat.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -125,22 +127,36 @@ void read_source_file(std::string_view file_name) {
   std::string name(file_name);
   std::FILE* f = std::fopen(name.c_str(), "rb");
   if (!f) report_error(ERR_CANT_OPEN, file_name);
-  // The whole file is read into one arena block; statement and token texts
-  // are views into it.
-  std::string content;
-  char buffer[1 << 16];
-  std::size_t got;
-  while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) content.append(buffer, got);
-  bool failed = std::ferror(f) != 0;
-  std::fclose(f);
-  if (failed) report_error(ERR_CANT_OPEN, file_name);
-  Statement* first = nullptr;
-  if (!content.empty()) {
-    char* copy = static_cast<char*>(alloc_or_die(content.size() + 1));
-    std::memcpy(copy, content.data(), content.size());
-    std::size_t size = drop_cr_before_lf(copy, content.size());
-    std::string().swap(content);
-    first = build_statements(std::string_view(copy, size));
+  // The whole file is read into one arena block (its size known up front for
+  // a regular file, grown for anything else); statement and token texts are
+  // views into it.
+  struct stat info;
+  std::size_t capacity = 1 << 16;
+  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
+    capacity = static_cast<std::size_t>(info.st_size) + 1;
+  char* data = static_cast<char*>(try_alloc(capacity));
+  std::size_t size = 0;
+  bool failed = data == nullptr;
+  while (!failed) {
+    if (size == capacity) {
+      char* bigger = static_cast<char*>(try_alloc(capacity * 2));
+      if (!bigger) {
+        failed = true;
+        break;
+      }
+      std::memcpy(bigger, data, size);
+      data = bigger;
+      capacity *= 2;
+    }
+    std::size_t got = std::fread(data + size, 1, capacity - size, f);
+    size += got;
+    if (got == 0) break;
   }
+  bool unreadable = std::ferror(f) != 0;
+  std::fclose(f);
+  if (!data || (failed && !unreadable)) report_error(ERR_NO_MEMORY);
+  if (unreadable) report_error(ERR_CANT_OPEN, file_name);
+  Statement* first = nullptr;
+  if (size > 0) first = build_statements(std::string_view(data, drop_cr_before_lf(data, size)));
   add_source_unit(file_name, first);
 }

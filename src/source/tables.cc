@@ -1,14 +1,13 @@
 #include <cstring>
-#include <unordered_map>
 
 #include "source/tables.h"
 
 namespace {
 
 // Letters compared without regard to case: words are folded to lower case
-// before the look-up. The longest name of any table has 9 characters, so a
+// before the look-up. No name of any table is longer than 9 characters, so a
 // longer word never matches.
-constexpr std::size_t LONGEST_NAME = 16;
+constexpr std::size_t LONGEST_NAME = 9;
 
 bool fold(std::string_view word, char* out) {
   if (word.empty() || word.size() > LONGEST_NAME) return false;
@@ -19,41 +18,57 @@ bool fold(std::string_view word, char* out) {
   return true;
 }
 
-// Index from lower-case name to row position, built once from a table. The
-// tables hold each name once, so the index finds the same row as a walk from
-// row 0 would.
-template <typename Row, std::size_t N>
-std::unordered_map<std::string_view, std::uint32_t> index_of(const Row (&table)[N],
-                                                              std::string_view Row::*name) {
-  std::unordered_map<std::string_view, std::uint32_t> index;
-  // Rows 1 .. N-2: row 0 (empty name) and the end row are never matched.
-  for (std::size_t i = 1; i + 1 < N; ++i) {
-    std::string_view n = table[i].*name;
-    bool lower = true;
-    for (char c : n) lower = lower && !(c >= 'A' && c <= 'Z');
-    if (lower) index.emplace(n, static_cast<std::uint32_t>(i));
+std::uint32_t hash_of(std::string_view folded) {
+  std::uint32_t h = 2166136261u;
+  for (char c : folded) h = (h ^ static_cast<unsigned char>(c)) * 16777619u;
+  return h;
+}
+
+// Index from lower-case name to row position, built once from a table: open
+// addressing in a power-of-two array. The tables hold each name once, so the
+// index finds the same row as a walk from row 0 would.
+struct NameIndex {
+  static constexpr std::size_t SLOTS = 512;
+  std::string_view names[SLOTS];
+  std::uint32_t rows[SLOTS] = {};
+
+  void add(std::string_view name, std::uint32_t row) {
+    std::size_t i = hash_of(name) & (SLOTS - 1);
+    while (rows[i]) i = (i + 1) & (SLOTS - 1);
+    names[i] = name;
+    rows[i] = row;
   }
+
+  std::uint32_t find(std::string_view word) const {
+    char folded[LONGEST_NAME];
+    if (!fold(word, folded)) return 0;
+    std::string_view key(folded, word.size());
+    for (std::size_t i = hash_of(key) & (SLOTS - 1); rows[i]; i = (i + 1) & (SLOTS - 1))
+      if (names[i] == key) return rows[i];
+    return 0;
+  }
+};
+
+template <typename Row, std::size_t N>
+NameIndex index_of(const Row (&table)[N], std::string_view Row::*name) {
+  NameIndex index;
+  // Rows 1 .. N-2: row 0 (empty name) and the end row are never matched.
+  for (std::size_t i = 1; i + 1 < N; ++i) index.add(table[i].*name, static_cast<std::uint32_t>(i));
   return index;
 }
 
-std::uint32_t find(const std::unordered_map<std::string_view, std::uint32_t>& index,
-                   std::string_view word) {
-  char folded[LONGEST_NAME];
-  if (!fold(word, folded)) return 0;
-  auto it = index.find(std::string_view(folded, word.size()));
-  return it == index.end() ? 0 : it->second;
-}
+std::uint32_t find(const NameIndex& index, std::string_view word) { return index.find(word); }
 
-const std::unordered_map<std::string_view, std::uint32_t>& mnemonic_index() {
-  static const auto index = index_of(instruction_table, &InstructionRow::mnemonic);
+const NameIndex& mnemonic_index() {
+  static const NameIndex index = index_of(instruction_table, &InstructionRow::mnemonic);
   return index;
 }
-const std::unordered_map<std::string_view, std::uint32_t>& directive_index() {
-  static const auto index = index_of(directive_table, &DirectiveRow::name);
+const NameIndex& directive_index() {
+  static const NameIndex index = index_of(directive_table, &DirectiveRow::name);
   return index;
 }
-const std::unordered_map<std::string_view, std::uint32_t>& register_index() {
-  static const auto index = index_of(register_table, &RegisterRow::name);
+const NameIndex& register_index() {
+  static const NameIndex index = index_of(register_table, &RegisterRow::name);
   return index;
 }
 
