@@ -311,8 +311,9 @@ std::string check_invariants(const std::string& raw_input, const std::string& ou
   }
   for (const auto& [name, count] : after) {
     bool generated = name.rfind("_Tarvox_", 0) == 0 || name.rfind("E_Tarvox_", 0) == 0;
-    if (!before.count(name) && !generated) return "label appeared from nowhere: " + name;
-    if (generated && count != 1) return "generated label defined " + std::to_string(count) + " times: " + name;
+    if (before.count(name)) continue;
+    if (!generated) return "label appeared from nowhere: " + name;
+    if (count != 1) return "generated label defined " + std::to_string(count) + " times: " + name;
   }
 
   std::set<std::string, std::less<>> input_lines;

@@ -58,6 +58,12 @@ TEST(Invariants, CheckerNoticesALostLabelAndAForeignLine) {
   EXPECT_NE(check_invariants(input, input + "\t.word\t1\n", false), "");
   EXPECT_NE(check_invariants(input, input + "\tnop\n", true), "");
   EXPECT_EQ(check_invariants(input, input + "\t.stk\t3\n;;\tnop\n\tnop\t\n", false), "");
+  // A label of the generated form that the input defines itself follows the
+  // input's rules: kept as often as it stood there, never added to.
+  std::string own = "\t._LANG\t'C'\n_Tarvox_a_1:\n_Tarvox_a_1:\n";
+  EXPECT_EQ(check_invariants(own, own, false), "");
+  EXPECT_NE(check_invariants(own, own + "_Tarvox_a_1:\n", false), "");
+  EXPECT_NE(check_invariants(input, input + "_Tarvox_in_1:\n_Tarvox_in_1:\n", false), "");
 }
 
 }  // namespace
