@@ -23,7 +23,7 @@
 
 namespace {
 
-std::string read_file(const std::string& name) {
+[[maybe_unused]] std::string read_file(const std::string& name) {
   std::string text;
   if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
     char buffer[4096];
