@@ -19,14 +19,17 @@
 
 namespace {
 
+// The harness works in a directory of its own and names its files relative
+// to it, so the generated labels (made from the input name) are the same in
+// every process and a saved crash input reproduces.
 std::string work_dir() {
-  static std::string dir;
-  if (dir.empty()) {
+  static bool entered = false;
+  if (!entered) {
     char name[] = "/dev/shm/tarvox_fuzz_XXXXXX";
-    if (!mkdtemp(name)) std::abort();
-    dir = name;
+    if (!mkdtemp(name) || chdir(name) != 0) std::abort();
+    entered = true;
   }
-  return dir;
+  return ".";
 }
 
 }  // namespace
