@@ -26,10 +26,19 @@ constexpr std::size_t HUGE_PAGE = 2 << 20;
 // Every record of the model needs at most pointer alignment.
 constexpr std::size_t ALIGN = alignof(void*);
 
-Chunk* chunks = nullptr;
-std::size_t total_bytes = 0;
+// A region is a list of chunks; blocks are carved from its newest chunk.
+struct Region {
+  Chunk* chunks = nullptr;
+  std::size_t total_bytes = 0;
+};
 
-Chunk* new_chunk(std::size_t size) {
+// Most records come from the general region; statements from one of their
+// own, so that the many walks along the file order read them from
+// consecutive memory instead of from between their details.
+Region general_region;
+Region statement_region;
+
+Chunk* new_chunk(Region& region, std::size_t size) {
   std::size_t bytes = offsetof(Chunk, data) + size;
   void* raw = nullptr;
   if (bytes >= HUGE_PAGE) {
@@ -45,44 +54,61 @@ Chunk* new_chunk(std::size_t size) {
   }
   if (!raw) return nullptr;
   Chunk* c = static_cast<Chunk*>(raw);
-  c->next = chunks;
+  c->next = region.chunks;
   c->size = size;
   c->used = 0;
-  chunks = c;
-  total_bytes += size;
+  region.chunks = c;
+  region.total_bytes += size;
   return c;
 }
 
-}  // namespace
-
-void* try_alloc(std::size_t n) {
+void* alloc_in(Region& region, std::size_t n) {
   if (n == 0) n = 1;
   if (n > (std::size_t(-1) >> 2)) return nullptr;
   n = (n + ALIGN - 1) & ~(ALIGN - 1);
-  Chunk* c = chunks;
+  Chunk* c = region.chunks;
   if (!c || c->size - c->used < n) {
     // A large block gets its own chunk behind the current one, so the
     // current chunk's free room is not wasted.
     if (n > CHUNK_SIZE / 4) {
-      Chunk* keep = chunks;
-      Chunk* big = new_chunk(n);
+      Chunk* keep = region.chunks;
+      Chunk* big = new_chunk(region, n);
       if (!big) return nullptr;
       if (keep) {
-        chunks = keep;
+        region.chunks = keep;
         big->next = keep->next;
         keep->next = big;
       }
       big->used = n;
       return big->data;
     }
-    std::size_t size = total_bytes < FIRST_CHUNK_SIZE ? FIRST_CHUNK_SIZE : total_bytes;
+    std::size_t size = region.total_bytes < FIRST_CHUNK_SIZE ? FIRST_CHUNK_SIZE : region.total_bytes;
     if (size > CHUNK_SIZE - offsetof(Chunk, data)) size = CHUNK_SIZE - offsetof(Chunk, data);
     if (size < n) size = n;
-    c = new_chunk(size);
+    c = new_chunk(region, size);
     if (!c) return nullptr;
   }
   void* p = c->data + c->used;
   c->used += n;
+  return p;
+}
+
+void free_region(Region& region) {
+  while (region.chunks) {
+    Chunk* next = region.chunks->next;
+    std::free(region.chunks);
+    region.chunks = next;
+  }
+  region.total_bytes = 0;
+}
+
+}  // namespace
+
+void* try_alloc(std::size_t n) { return alloc_in(general_region, n); }
+
+void* alloc_statement_memory(std::size_t n) {
+  void* p = alloc_in(statement_region, n);
+  if (!p) report_error(ERR_NO_MEMORY);
   return p;
 }
 
@@ -100,12 +126,8 @@ std::string_view copy_string(std::string_view text) {
 }
 
 void reset_arena() {
-  while (chunks) {
-    Chunk* next = chunks->next;
-    std::free(chunks);
-    chunks = next;
-  }
-  total_bytes = 0;
+  free_region(general_region);
+  free_region(statement_region);
 }
 
-std::size_t arena_bytes() { return total_bytes; }
+std::size_t arena_bytes() { return general_region.total_bytes + statement_region.total_bytes; }

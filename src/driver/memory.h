@@ -16,6 +16,11 @@ void* alloc_or_die(std::size_t n);
 // a state bit that check_command_line reports in its order.
 void* try_alloc(std::size_t n);
 
+// A block for a statement record (ends the run like alloc_or_die). The
+// statements have a region of their own, so walks along the file order read
+// consecutive memory.
+void* alloc_statement_memory(std::size_t n);
+
 // An own copy of a byte string (NUL bytes included) in arena memory.
 std::string_view copy_string(std::string_view text);
 

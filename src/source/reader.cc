@@ -44,7 +44,7 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
 }
 
 Statement* statement_from_line(const ParsedLine& line) {
-  Statement* s = alloc_record<Statement>();
+  Statement* s = new_statement();
   s->kind = static_cast<std::uint8_t>(line.kind);
   s->text = line.source_text;
   if (line.has_label) {

@@ -2,6 +2,8 @@
 
 #include "driver/memory.h"
 
+Statement* new_statement() { return new (alloc_statement_memory(sizeof(Statement))) Statement(); }
+
 Operand empty_operand() { return Operand(); }
 
 void clear_flags(Statement* s) { s->flags &= ~SF_ALL_TEN; }
@@ -13,7 +15,7 @@ LabelRef* copy_label(const Statement* s) {
 }
 
 Statement* new_statement_like(const Statement* templ) {
-  Statement* s = alloc_record<Statement>();
+  Statement* s = new_statement();
   s->kind = STMT_INSN;
   s->flags = templ->flags;
   return s;

@@ -136,6 +136,9 @@ inline bool is_directive(const Statement* s, std::uint32_t id) {
 }
 inline bool is_optimisable(const Statement* s) { return !s->replacement.has_value(); }
 
+// A new statement record, all fields at their defaults.
+Statement* new_statement();
+
 // The empty Operand that fills every unused slot.
 Operand empty_operand();
 
