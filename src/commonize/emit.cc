@@ -105,6 +105,7 @@ Statement* copy_instruction(const Statement* t, Statement* anchor) {
   for (std::uint32_t i = 0; i < from->operand_count; ++i) d->operands[i] = copy_operand(from->operands[i]);
   rebuild_source_text(s);
   link_after(anchor, s);
+  note_copied_instruction(s);
   return s;
 }
 

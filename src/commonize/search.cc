@@ -35,6 +35,7 @@
 
 #include "commonize/commonize.h"
 #include "commonize/emit.h"
+#include "commonize/fast_search.h"
 #include "driver/settings.h"
 #include "optimizer/marking.h"
 #include "optimizer/walk.h"
@@ -64,14 +65,12 @@ constexpr std::int32_t PUSH_BYTES[] = {0, 1, 2, 4, 4};
 // The number the next shared subroutine of the unit gets.
 std::int32_t shared_label_counter = 1;
 
+// Set by use_reference_search: commonize searches with the plain search.
+bool reference_search_on = false;
+
 template <std::size_t N>
 bool contains(const std::uint32_t (&ids)[N], std::uint32_t id) {
   return std::find(std::begin(ids), std::end(ids), id) != std::end(ids);
-}
-
-bool is_code_section(const Statement* s) {
-  const DirectiveDetail* d = s->directive;
-  return d->operand_count >= 2 && d->operands[1] == "CODE";
 }
 
 // A line a run must not span: a label (on a label line or in front of a
@@ -86,15 +85,6 @@ bool is_run_barrier(const Statement* s) {
   if (s->kind != STMT_DIRECTIVE) return false;
   std::uint32_t id = s->directive->directive_id;
   return !is_debugging_directive(id) && id != DIR_SECTION;
-}
-
-// True when a barrier line lies strictly between `from` and `to` in file
-// order (to comes after from).
-bool barrier_between(const Statement* from, const Statement* to) {
-  for (const Statement* s = from->next; s && s != to; s = s->next) {
-    if (is_run_barrier(s)) return true;
-  }
-  return false;
 }
 
 // A call followed, before the next code-chain member, by a directive other
@@ -159,6 +149,18 @@ bool is_occurrence_start(const Statement* s, int n) {
 
 }  // namespace
 
+bool is_code_section(const Statement* s) {
+  const DirectiveDetail* d = s->directive;
+  return d->operand_count >= 2 && d->operands[1] == "CODE";
+}
+
+bool barrier_between(const Statement* from, const Statement* to) {
+  for (const Statement* s = from->next; s && s != to; s = s->next) {
+    if (is_run_barrier(s)) return true;
+  }
+  return false;
+}
+
 void clear_occurrence_table() {
   for (int i = 0; i < OCC_CAPACITY; ++i) clear_entry(i);
   occurrence_table.occ_count = 0;
@@ -170,7 +172,7 @@ bool is_flow_ending(const Statement* s) {
   return s && s->insn && contains(FLOW_ENDING, s->insn->insn_id);
 }
 
-bool may_be_shared(const Statement* x) {
+bool shareable_instruction(const Statement* x) {
   const InsnDetail* d = x->insn;
   if (contains(NOT_SHAREABLE, d->insn_id)) return false;
   if (d->insn_id == INSN_JSR) {
@@ -180,9 +182,10 @@ bool may_be_shared(const Statement* x) {
   }
   // An sp-relative operand in a copy would address another stack slot: the
   // copy runs with the return address pushed.
-  if (has_sp_relative_operand(d)) return false;
-  return !call_reads_table(x);
+  return !has_sp_relative_operand(d);
 }
+
+bool may_be_shared(const Statement* x) { return shareable_instruction(x) && !call_reads_table(x); }
 
 bool operands_identical(const Operand& a, const Operand& b) {
   if (a.mode != b.mode) return false;
@@ -281,7 +284,8 @@ void drop_adjacent() {
 //     match, and the occurrence stops as it does when the statements differ.
 // A flow-ending instruction ends the growth right after it: a copy entered
 // by jsr must not jump or return out of its middle with the return address
-// still on the stack.
+// still on the stack. (The fast search's reference_run follows the
+// reference's side of this walk: keep the two alike.)
 void extend_occurrences() {
   OccurrenceTable& t = occurrence_table;
   const int n = t.occ_count;
@@ -339,12 +343,19 @@ void extend_occurrences() {
   }
 }
 
-bool find_group(Statement* ref) {
+bool find_group_reference(Statement* ref) {
   if (!find_occurrences(ref)) return false;
   drop_adjacent();
   extend_occurrences();
   return true;
 }
+
+bool find_group(Statement* ref) {
+  if (fast_search_ready() && !reference_search_on) return find_group_fast(ref);
+  return find_group_reference(ref);
+}
+
+void use_reference_search(bool on) { reference_search_on = on; }
 
 bool touches_stack(std::int32_t n) {
   bool touches = false;
@@ -377,6 +388,9 @@ bool stack_balanced(std::int32_t n) {
 void commonize(Statement* first_member) {
   if (!(label_presence & LP_END_LABEL_SEEN)) return;
   shared_label_counter = 1;
+  // The index lives for this walk only: the chain it points into belongs to
+  // the unit.
+  FastSearchScope index(reference_search_on ? nullptr : first_member);
   for (Statement* r = first_member; r; r = r->chain_next) {
     if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
     if (is_directive(r, DIR_SECTION)) {

@@ -7,8 +7,12 @@
 // the stack tests below, whether the group is shared; the emission (emit.h)
 // reads the table to build the shared subroutine and the calls.
 //
-// This search is the plain one: every reference looks at every later chain
-// member.
+// Two searches find the same groups. The plain one (find_group_reference)
+// looks at every later chain member for every reference; the fast one
+// (fast_search.cc) looks only at the instructions that can match, through an
+// index commonize builds for the unit, and leaves the table and the section
+// names exactly as the plain one would. The plain one stays the definition:
+// a differential test runs both.
 #pragma once
 
 #include <cstdint>
@@ -47,15 +51,36 @@ extern std::optional<std::string> scan_section;
 void clear_occurrence_table();
 
 bool may_be_shared(const Statement* x);
+// What may_be_shared asks of the instruction alone: everything but the
+// table that may follow a call (which depends on the lines after it).
+bool shareable_instruction(const Statement* x);
+// True when a line a run must not span (a label, or a directive that decides
+// whether or how often the code around it is assembled) lies strictly
+// between `from` and `to` in file order.
+bool barrier_between(const Statement* from, const Statement* to);
+bool is_code_section(const Statement* s);
 bool operands_identical(const Operand& a, const Operand& b);
 bool statements_identical(const Statement* r, const Statement* c);
 bool find_occurrences(Statement* ref);
 void drop_adjacent();
 void extend_occurrences();
 // One search for the reference: find_occurrences, then drop_adjacent and
-// extend_occurrences. False when no occurrence was found. A faster search
-// must leave the table exactly as this one does.
+// extend_occurrences. False when no occurrence was found.
+bool find_group_reference(Statement* ref);
+// The search commonize uses: the fast one while commonize has an index of
+// the unit (and the plain one has not been asked for), else the plain one.
+// When true, the table is exactly what find_group_reference leaves; the fast
+// one may be false where the plain one is true, but only for a group that
+// commonize would not share. scan_section ends the same either way.
 bool find_group(Statement* ref);
+// Makes every later commonization use the plain search (true) or the fast
+// one (false, the default). A whole run resets the program's state before
+// it starts, so this choice is not part of that state: it holds until it is
+// changed (the differential test runs one file both ways).
+void use_reference_search(bool on);
+// Called by the emission for each copy it links into the chain, so that the
+// fast search's index knows the new instruction.
+void note_copied_instruction(Statement* copy);
 bool touches_stack(std::int32_t n);
 bool stack_balanced(std::int32_t n);
 

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "commonize/emit.h"
+#include "commonize/fast_search.h"
 #include "commonize/search.h"
 #include "driver/run.h"
 #include "driver/settings.h"
@@ -517,5 +518,121 @@ TEST_F(Commonize, CounterRestartsInEachUnitAndSectionsCarryOver) {
   commonize(second.first->chain_next);
   EXPECT_NE(render_statements(second.first).find("_Tarvox_prog_1:\n"), std::string::npos);
 }
+
+// ---- the fast search against the plain one ----
+
+// A whole commonization of a file, searched the fast way and the plain way:
+// the same output and the same section names after it. Each row also names
+// a text the output must (or must not) hold, so that the row shows what it
+// is about.
+struct FastCase {
+  const char* name;
+  std::vector<std::string> lines;
+  std::int32_t min_length;
+  const char* expected;  // a text of the output
+  bool expected_present;
+  bool uses_index;  // false: the unit is searched the plain way
+};
+
+void PrintTo(const FastCase& c, std::ostream* os) { *os << c.name; }
+
+struct Commonized {
+  std::string output;
+  std::string sections;
+  std::int64_t fast_searches;
+};
+
+Commonized commonize_file(const FastCase& c, bool reference) {
+  reset_run_state();
+  min_common_length = c.min_length;
+  File file = read_file(c.lines);
+  std::int64_t searches = fast_search_count();
+  use_reference_search(reference);
+  commonize(file.first->chain_next);
+  use_reference_search(false);
+  Commonized result;
+  result.output = render_statements(file.first);
+  result.sections = reference_section.value_or("-") + "/" + scan_section.value_or("-");
+  result.fast_searches = fast_search_count() - searches;
+  return result;
+}
+
+// `count` times the instruction `insn` each followed by `between`.
+std::vector<std::string> repeated(const std::string& insn, const std::string& between, int count) {
+  std::vector<std::string> lines;
+  for (int i = 0; i < count; ++i) lines.insert(lines.end(), {insn, between});
+  return lines;
+}
+
+const std::vector<std::string> other_section = {"\t.section\tother,CODE"};
+const std::vector<std::string> data_section = {"\t.section\tdata,DATA", "\t.word\t1"};
+
+std::vector<FastCase> fast_cases() {
+  std::vector<std::string> tail_run = {mov_run[1], mov_run[2], mov_run[3], "\tnot.w\tr2"};
+  return {
+      {"group_in_one_section", code_section + function("f", mov_run, "E1") + function("g", mov_run, "E2"), 4,
+       "_Tarvox_prog_1:", true, true},
+      // Every search in program runs into other and fails; in other, the
+      // two runs are shared.
+      {"searches_fail_at_a_code_section_of_another_name",
+       code_section + function("f", mov_run, "E1") + function("g", mov_run, "E2") + other_section +
+           function("h", mov_run, "E3") + function("i", mov_run, "E4"),
+       4, "_Tarvox_prog_2", false, true},
+      // After the search from f failed at other, the one from g fails at
+      // the data section already.
+      {"a_search_left_in_another_section_fails_at_a_data_section",
+       code_section + function("f", mov_run, "E1") + function("g", mov_run, "E2") + data_section +
+           other_section + function("h", {"\tnop"}, "E3"),
+       4, "_Tarvox_", false, true},
+      // The table fills long before the other section: the search succeeds
+      // and the walk stays in program.
+      {"table_fills_before_another_code_section",
+       code_section + function("f", repeated("\tmov.w\tr0,r1", "\tnop", 1100), "E1") + other_section +
+           function("g", {"\tnop"}, "E2"),
+       2, "_Tarvox_prog_1:", true, true},
+      // The other section comes before the table would fill: searches fail.
+      {"another_code_section_comes_before_the_table_fills",
+       code_section + function("f", repeated("\tmov.w\tr0,r1", "\tnop", 600), "E1") + other_section +
+           function("g", repeated("\tmov.w\tr0,r1", "\tnop", 600), "E2"),
+       5, "_Tarvox_", false, true},
+      // Full tables, with data and program sections before and after the
+      // 1022nd occurrence.
+      {"table_fills_among_sections",
+       code_section + function("f", repeated("\tmov.w\tr0,r1", "\tnop", 500), "E1") + data_section +
+           code_section + function("g", repeated("\tmov.w\tr0,r1", "\tnop", 700), "E2") + other_section +
+           function("h", repeated("\tmov.w\tr0,r1", "\tnop", 3), "E3"),
+       3, "_Tarvox_", false, true},
+      // The second group's occurrence is the copy of the first group's
+      // subroutine, linked in after the end label of f.
+      {"copies_of_a_shared_run_become_occurrences",
+       code_section + function("f", mov_run + std::vector<std::string>{"\tnop"} + tail_run, "E1") +
+           function("g", mov_run, "E2"),
+       3, "_Tarvox_prog_2:", true, true},
+      {"a_line_with_a_nul_byte_makes_the_unit_search_the_plain_way",
+       code_section + function("f", mov_run + std::vector<std::string>{std::string("\tmov.w\t#1\0,r0", 13)}, "E1") +
+           function("g", mov_run, "E2"),
+       4, "_Tarvox_prog_1:", true, false},
+  };
+}
+
+class FastSearch : public testing::TestWithParam<FastCase> {
+ protected:
+  void SetUp() override { reset_run_state(); }
+  void TearDown() override { reset_run_state(); }
+};
+
+TEST_P(FastSearch, CommonizesAsThePlainSearch) {
+  const FastCase& c = GetParam();
+  Commonized fast = commonize_file(c, false);
+  Commonized plain = commonize_file(c, true);
+  EXPECT_EQ(fast.output, plain.output);
+  EXPECT_EQ(fast.sections, plain.sections);
+  EXPECT_EQ(plain.fast_searches, 0);
+  EXPECT_EQ(fast.fast_searches > 0, c.uses_index);
+  EXPECT_EQ(plain.output.find(c.expected) != std::string::npos, c.expected_present) << plain.output;
+}
+
+INSTANTIATE_TEST_SUITE_P(Commonize, FastSearch, testing::ValuesIn(fast_cases()),
+                         [](const testing::TestParamInfo<FastCase>& info) { return info.param.name; });
 
 }  // namespace

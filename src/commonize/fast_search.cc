@@ -1,0 +1,603 @@
+// The fast search of the commonization. The plain search (search.cc) tests
+// every chain member after the reference; this one finds the same groups
+// from an index of the unit's code chain, built once before commonize walks
+// it:
+//
+//   sections  the .section members in chain order, with, for each position,
+//             the next and the last CODE section and, for a CODE one, the
+//             next CODE section of another name. Emission never adds or
+//             moves a .section, so the list holds for the whole walk.
+//   keys      every instruction member that can ever be an occurrence,
+//             grouped by a key of what statements_identical compares
+//             (instruction, size, format, operand modes and the compared
+//             values or texts, the whole text of a jsr or jmp), each group
+//             in chain order. Two statements statements_identical accepts
+//             always have equal keys; the key only narrows the search, every
+//             candidate is still tested with statements_identical.
+//   grams     every member that begins a window of G consecutive chain
+//             members that could all be matched in one occurrence, grouped
+//             by the keys of the window. An occurrence that matches G
+//             reference instructions is such a window with the keys of the
+//             reference run's first G instructions, so a search whose
+//             reference run has no such window after it cannot produce a
+//             group long enough to share (G is the shortest shared length,
+//             at most GRAM_MAX).
+//
+// A search for REF then:
+//   1. finds F, the first .section at or after REF's chain successor at
+//      which the plain search fails (scan_section differing from
+//      reference_section there), from the section list and scan_section;
+//   2. asks the grams whether a long enough group is possible at all; when it
+//      is, collects the matches before F from REF's key group in chain order
+//      up to the table's capacity, exactly the entries the plain search
+//      appends, and, unless the table filled before the first window that
+//      could grow long enough, runs the plain drop_adjacent and
+//      extend_occurrences;
+//   3. in every case leaves scan_section as the plain search would: the name
+//      of the last CODE section it would have passed (up to F on failure, up
+//      to the last occurrence when the table fills, else to the chain's end),
+//      or the value it had.
+// Where the result and scan_section do not depend on which matches exist,
+// no match is looked at.
+//
+// The index only ever over-approximates: statements are deleted and calls
+// inserted during the walk, which can only make members or windows unusable
+// (they are passed over, and dropped from the index when met). The copies in
+// a shared subroutine are new members that can match: the emission reports
+// each (note_copied_instruction) and the next search adds them.
+#include "commonize/fast_search.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "commonize/search.h"
+#include "driver/settings.h"
+#include "source/statement.h"
+#include "source/tables.h"
+
+namespace {
+
+// The longest window the grams look at; a longer shortest shared length is
+// still only checked on its first GRAM_MAX instructions.
+constexpr int GRAM_MAX = 8;
+constexpr std::size_t NONE = SIZE_MAX;
+constexpr std::uint64_t NO_ORDER = UINT64_MAX;
+
+std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
+  h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
+  h *= 0xBF58476D1CE4E5B9ull;
+  return h ^ (h >> 31);
+}
+
+std::uint64_t text_hash(std::string_view text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
+}
+
+// A hash of what statements_identical compares; equal for any two
+// statements it accepts. Addresses and displacements compare by value when
+// neither is symbolic and by text and offset otherwise; a symbolic and a
+// non-symbolic one differ here, which holds as long as no operand text holds
+// a NUL byte (FastSearchScope checks that).
+std::uint64_t key_hash(const Statement* s) {
+  const InsnDetail* d = s->insn;
+  std::uint64_t h = mix(0x7A27, d->insn_id);
+  h = mix(h, d->size_code);
+  h = mix(h, d->format_code);
+  h = mix(h, d->operand_count);
+  for (std::uint32_t i = 0; i < d->operand_count; ++i) {
+    const Operand& o = d->operands[i];
+    h = mix(h, o.mode);
+    switch (o.mode) {
+      case MODE_ABS:
+      case MODE_INDA0:
+      case MODE_INDA1:
+      case MODE_INDSB:
+      case MODE_INDFB:
+      case MODE_IN8DSP:
+        if (o.flags & OPF_SYMBOLIC) {
+          h = mix(mix(mix(h, 1), text_hash(o.text)), static_cast<std::uint32_t>(o.offset));
+        } else {
+          h = mix(mix(h, 2), static_cast<std::uint32_t>(o.value));
+        }
+        break;
+      case MODE_SYMBOL:
+      case MODE_IMM:
+        h = mix(h, text_hash(o.text));
+        break;
+      default:
+        break;
+    }
+  }
+  if (d->insn_id == INSN_JSR || d->insn_id == INSN_JMP) h = mix(h, text_hash(s->text));
+  return h;
+}
+
+// What a member must be, by itself, to be matched in an occurrence now or
+// later: find_chain_next_insn's tests and those of statements_identical and
+// may_be_shared that do not depend on the lines around it. Each can only
+// change from true to false during the walk.
+bool can_match(const Statement* s) {
+  if (s->kind != STMT_INSN || s->label || s->replacement) return false;
+  if (s->flags & (SF_NO_OPT | SF_INLINE_ASM)) return false;
+  if (is_conditional_jump(s->insn->insn_id)) return false;
+  return shareable_instruction(s);
+}
+
+// Hash of a window: the keys of its members in order.
+std::uint64_t gram_step(std::uint64_t h, std::uint64_t key) {
+  return mix(h ^ 0x6A09E667F3BCC909ull, key);
+}
+
+// The window of `length` consecutive chain members from m, if one occurrence
+// could match all of them: each can_match, no barrier line between two of
+// them, and no flow-ending instruction but the last (a run ends after one).
+std::optional<std::uint64_t> window_hash(const Statement* m, int length) {
+  std::uint64_t h = 0;
+  const Statement* before = nullptr;
+  for (int j = 0; j < length; ++j, before = m, m = m->chain_next) {
+    if (!m || !can_match(m)) return std::nullopt;
+    if (before && barrier_between(before, m)) return std::nullopt;
+    if (j + 1 < length && is_flow_ending(m)) return std::nullopt;
+    h = gram_step(h, key_hash(m));
+  }
+  return h;
+}
+
+// Whether the window of `length` members from m, indexed when it could be
+// matched, still may be. Its members can only have been deleted or had a
+// call inserted between them (a call is switched off), so it is enough to
+// look for a member now deleted or switched off; a window broken so stays
+// broken. (Copies, the only new members that can match, are linked in after
+// a label line or another copy, and add_pending indexes the windows they
+// begin.)
+bool window_alive(const Statement* m, int length) {
+  for (int j = 0; j < length; ++j, m = m->chain_next) {
+    if (!m || m->kind != STMT_INSN || (m->flags & SF_NO_OPT) || m->replacement) return false;
+  }
+  return true;
+}
+
+// The first `want` instructions the reference run can grow over, as
+// extend_occurrences grows it, leaving out the tests that involve the
+// occurrences (so a run found here is never shorter than the real one).
+// Returns how many there are, at most want.
+int reference_run(Statement* ref, int want, Statement** run) {
+  int n = 0;
+  run[n++] = ref;
+  if (is_conditional_jump(ref->insn->insn_id) || is_flow_ending(ref)) return n;
+  Statement* last = ref;
+  for (Statement* s = ref->chain_next; s && n < want;) {
+    if (s->kind == STMT_OTHER) break;
+    if (s->kind != STMT_INSN) {
+      s = s->chain_next;
+      continue;
+    }
+    if (!may_be_shared(s) || (s->flags & SF_INLINE_ASM) || s->label) break;
+    if (barrier_between(last, s)) break;
+    if (s->replacement) {
+      s = s->chain_next;
+      continue;
+    }
+    // No occurrence matches a statement switched off or a conditional jump.
+    if ((s->flags & SF_NO_OPT) || is_conditional_jump(s->insn->insn_id)) break;
+    run[n++] = s;
+    last = s;
+    if (is_flow_ending(s)) break;
+    s = s->chain_next;
+  }
+  return n;
+}
+
+enum class Visit { next, dead, stop };
+
+// Members grouped by a hash, each group in chain order. A group is a range
+// of the sorted array built at the start, plus the members added later. A
+// member found dead (it can never be of use again) is passed over from then
+// on; `skip` finds the next live entry in near constant time.
+class EntryIndex {
+ public:
+  struct Entry {
+    std::uint64_t hash;
+    Statement* member;
+  };
+
+  // `entries` in chain order (consumed). A counting sort on the top bits of
+  // the hash keeps the chain order and leaves small buckets to sort by the
+  // whole hash; the bucket starts stay to find a group quickly.
+  void build(std::vector<Entry>&& given) {
+    std::vector<Entry> entries = std::move(given);
+    bucket_.assign(BUCKETS + 1, 0);
+    for (const Entry& e : entries) ++bucket_[bucket_of(e.hash)];
+    std::uint32_t sum = 0;
+    for (std::uint32_t& n : bucket_) n = sum += n;
+    entries_.resize(entries.size());
+    for (std::size_t i = entries.size(); i-- > 0;) {
+      entries_[--bucket_[bucket_of(entries[i].hash)]] = entries[i];
+    }
+    // bucket_[b] is now where bucket b begins.
+    auto by_hash = [](const Entry& a, const Entry& b) { return a.hash < b.hash; };
+    for (std::size_t b = 0; b < BUCKETS; ++b) {
+      auto first = entries_.begin() + bucket_[b];
+      auto last = entries_.begin() + bucket_[b + 1];
+      if (!std::is_sorted(first, last, by_hash)) std::stable_sort(first, last, by_hash);
+    }
+    skip_.resize(entries_.size() + 1);
+    for (std::size_t i = 0; i < skip_.size(); ++i) skip_[i] = static_cast<std::uint32_t>(i);
+  }
+
+  void add(std::uint64_t hash, Statement* member) {
+    std::vector<Statement*>& list = added_[hash];
+    auto at = std::partition_point(list.begin(), list.end(),
+                                   [&](const Statement* s) { return s->order < member->order; });
+    if (at != list.end() && *at == member) return;
+    list.insert(at, member);
+  }
+
+  // Entries of the group with after < order < before (a bound: dead ones
+  // are counted too).
+  std::size_t count_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before) const {
+    auto [lo, hi] = group(hash);
+    std::size_t n = position(lo, hi, before) - position(lo, hi, after + 1);
+    auto a = added_.find(hash);
+    if (a != added_.end()) n += position(a->second, before) - position(a->second, after + 1);
+    return n;
+  }
+
+  // Calls visit on each live member of the group with after < order <
+  // before, in chain order, until it returns Visit::stop; a member for which
+  // it returns Visit::dead is never visited again.
+  template <typename F>
+  void visit_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before, F visit) {
+    auto [lo, hi] = group(hash);
+    std::size_t i = position(lo, hi, after + 1);
+    auto a = added_.find(hash);
+    std::vector<Statement*>* extra = a != added_.end() ? &a->second : nullptr;
+    std::size_t k = extra ? position(*extra, after + 1) : 0;
+    while (true) {
+      i = live(i);
+      Statement* s = i < hi ? entries_[i].member : nullptr;
+      Statement* t = extra && k < extra->size() ? (*extra)[k] : nullptr;
+      bool from_extra = t && (!s || t->order < s->order);
+      Statement* m = from_extra ? t : s;
+      if (!m || m->order >= before) return;
+      Visit v = visit(m);
+      if (v == Visit::stop) return;
+      if (from_extra) {
+        if (v == Visit::dead) {
+          extra->erase(extra->begin() + static_cast<std::ptrdiff_t>(k));
+        } else {
+          ++k;
+        }
+      } else {
+        if (v == Visit::dead) skip_[i] = static_cast<std::uint32_t>(i + 1);
+        ++i;
+      }
+    }
+  }
+
+ private:
+  static constexpr std::size_t BUCKETS = std::size_t(1) << 16;
+  static std::size_t bucket_of(std::uint64_t hash) { return static_cast<std::size_t>(hash >> 48); }
+
+  std::pair<std::size_t, std::size_t> group(std::uint64_t hash) const {
+    std::size_t b = bucket_of(hash);
+    auto first = entries_.begin() + bucket_[b];
+    auto last = entries_.begin() + bucket_[b + 1];
+    auto lo = std::partition_point(first, last, [&](const Entry& e) { return e.hash < hash; });
+    auto hi = std::partition_point(lo, last, [&](const Entry& e) { return e.hash == hash; });
+    return {static_cast<std::size_t>(lo - entries_.begin()),
+            static_cast<std::size_t>(hi - entries_.begin())};
+  }
+
+  // First index in [lo, hi) whose member's order is at least `order`.
+  std::size_t position(std::size_t lo, std::size_t hi, std::uint64_t order) const {
+    auto at = std::partition_point(entries_.begin() + static_cast<std::ptrdiff_t>(lo),
+                                   entries_.begin() + static_cast<std::ptrdiff_t>(hi),
+                                   [&](const Entry& e) { return e.member->order < order; });
+    return static_cast<std::size_t>(at - entries_.begin());
+  }
+  static std::size_t position(const std::vector<Statement*>& list, std::uint64_t order) {
+    auto at = std::partition_point(list.begin(), list.end(),
+                                   [&](const Statement* s) { return s->order < order; });
+    return static_cast<std::size_t>(at - list.begin());
+  }
+
+  // The first entry at or after i not known to be dead.
+  std::size_t live(std::size_t i) {
+    std::size_t root = i;
+    while (skip_[root] != root) root = skip_[root];
+    while (skip_[i] != root) {
+      std::size_t next = skip_[i];
+      skip_[i] = static_cast<std::uint32_t>(root);
+      i = next;
+    }
+    return root;
+  }
+
+  std::vector<Entry> entries_;
+  std::vector<std::uint32_t> bucket_;  // where each bucket of entries_ begins
+  std::vector<std::uint32_t> skip_;
+  std::unordered_map<std::uint64_t, std::vector<Statement*>> added_;
+};
+
+// The .section members in chain order.
+struct SectionList {
+  std::vector<Statement*> at;
+  std::vector<std::string_view> code_name;  // empty view for a non-CODE one
+  std::vector<bool> is_code;
+  std::vector<std::size_t> next_code;   // first CODE at or after i
+  std::vector<std::size_t> prev_code;   // last CODE at or before i
+  std::vector<std::size_t> next_other;  // CODE i: first CODE after i of another name
+
+  void add(Statement* s) {
+    bool code = is_code_section(s);
+    at.push_back(s);
+    is_code.push_back(code);
+    code_name.push_back(code ? s->directive->operands[0] : std::string_view());
+  }
+
+  void finish() {
+    std::size_t n = at.size();
+    next_code.assign(n + 1, NONE);
+    next_other.assign(n + 1, NONE);
+    prev_code.assign(n, NONE);
+    for (std::size_t i = n; i-- > 0;) {
+      next_code[i] = is_code[i] ? i : next_code[i + 1];
+      if (!is_code[i]) continue;
+      std::size_t c = next_code[i + 1];
+      next_other[i] = c == NONE || code_name[c] != code_name[i] ? c : next_other[c];
+    }
+    for (std::size_t i = 0; i < n; ++i) prev_code[i] = is_code[i] ? i : i ? prev_code[i - 1] : NONE;
+  }
+
+  // First section whose order is at least `order`; NONE when there is none.
+  std::size_t first_from(std::uint64_t order) const {
+    auto it = std::partition_point(at.begin(), at.end(),
+                                   [&](const Statement* s) { return s->order < order; });
+    return it == at.end() ? NONE : static_cast<std::size_t>(it - at.begin());
+  }
+
+  // Last section whose order is below `order`; NONE when there is none.
+  std::size_t last_before(std::uint64_t order) const {
+    auto it = std::partition_point(at.begin(), at.end(),
+                                   [&](const Statement* s) { return s->order < order; });
+    return it == at.begin() ? NONE : static_cast<std::size_t>(it - at.begin()) - 1;
+  }
+};
+
+struct FastIndex {
+  int gram = 2;  // window length of the grams
+  SectionList sections;
+  EntryIndex keys;
+  EntryIndex grams;
+  // Copies the emission linked in since the last search.
+  std::vector<Statement*> pending;
+};
+
+std::unique_ptr<FastIndex> index_now;
+std::int64_t searches_made = 0;
+
+
+bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
+
+// The shortest group length that commonize shares: a group of length 0 never
+// is, and a group that grew has at least 2 instructions.
+std::int32_t shortest_shared_length() { return std::max<std::int32_t>(min_common_length, 2); }
+
+std::unique_ptr<FastIndex> build_index(Statement* first_member) {
+  auto index = std::make_unique<FastIndex>();
+  const int g = static_cast<int>(std::min<std::int32_t>(shortest_shared_length(), GRAM_MAX));
+  index->gram = g;
+  std::vector<EntryIndex::Entry> keyed;
+  std::vector<EntryIndex::Entry> windows;
+  // recent[i % GRAM_MAX] is the i-th member seen, for the last few that can
+  // match; `streak` counts (up to g) the members up to the current one that
+  // all can match, each one allowed to follow the one before it in a run. A
+  // window of g such members ends at the current one when streak reaches g.
+  EntryIndex::Entry recent[GRAM_MAX];
+  int streak = 0;
+  std::size_t seen = 0;
+  for (Statement* s = first_member; s; s = s->chain_next, ++seen) {
+    if (s->kind == STMT_INSN && has_nul(s->text)) return nullptr;
+    if (is_directive(s, DIR_SECTION)) index->sections.add(s);
+    if (!can_match(s)) {
+      streak = 0;
+      continue;
+    }
+    std::uint64_t key = key_hash(s);
+    keyed.push_back({key, s});
+    if (streak > 0) {
+      const Statement* before = recent[(seen - 1) % GRAM_MAX].member;
+      if (is_flow_ending(before) || barrier_between(before, s)) streak = 0;
+    }
+    recent[seen % GRAM_MAX] = {key, s};
+    streak = std::min(streak + 1, g);
+    if (streak < g) continue;
+    std::uint64_t h = 0;
+    for (std::size_t j = seen + 1 - static_cast<std::size_t>(g); j <= seen; ++j) {
+      h = gram_step(h, recent[j % GRAM_MAX].hash);
+    }
+    windows.push_back({h, recent[(seen + 1 - static_cast<std::size_t>(g)) % GRAM_MAX].member});
+  }
+  index->sections.finish();
+  index->keys.build(std::move(keyed));
+  index->grams.build(std::move(windows));
+  return index;
+}
+
+// Adds the copies the last emission linked in: to their key groups, and the
+// windows that now begin at them or at the members just before them.
+void add_pending(FastIndex& index) {
+  for (Statement* copy : index.pending) {
+    if (can_match(copy)) index.keys.add(key_hash(copy), copy);
+    Statement* from = copy;
+    for (int j = 0; j < index.gram && from; ++j, from = from->chain_prev) {
+      if (std::optional<std::uint64_t> h = window_hash(from, index.gram)) index.grams.add(*h, from);
+    }
+  }
+  index.pending.clear();
+}
+
+// Can the search for ref yield a group commonize shares? Only when some
+// member after `start` and before `before` begins a window with the keys of
+// the reference run's first instructions: returns the first such member, or
+// nullptr.
+Statement* first_long_match(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before) {
+  Statement* run[GRAM_MAX];
+  if (reference_run(ref, index.gram, run) < index.gram) return nullptr;
+  std::uint64_t h = 0;
+  for (int j = 0; j < index.gram; ++j) h = gram_step(h, key_hash(run[j]));
+  Statement* found = nullptr;
+  index.grams.visit_between(h, start->order, before, [&](Statement* m) {
+    if (!window_alive(m, index.gram)) return Visit::dead;
+    found = m;
+    return Visit::stop;
+  });
+  return found;
+}
+
+// Empties the entries a search used; the ones after occ_count are empty
+// already.
+void clear_used_entries() {
+  OccurrenceTable& t = occurrence_table;
+  int used = std::min(t.occ_count + 1, OCC_CAPACITY);
+  for (int i = 0; i < used; ++i) {
+    t.occ_start[i] = nullptr;
+    t.occ_cursor[i] = nullptr;
+    t.occ_length[i] = 0;
+  }
+  t.occ_count = 0;
+}
+
+enum class Outcome { end, failed, full };
+
+// Fills the table with the matches of ref after start and before `before`,
+// in chain order, as find_occurrences appends them. Returns how the plain
+// search would have ended; *last is the match that filled the table.
+Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before,
+                Statement** last) {
+  OccurrenceTable& t = occurrence_table;
+  clear_used_entries();
+  Outcome outcome = Outcome::end;
+  index.keys.visit_between(key_hash(ref), start->order, before, [&](Statement* m) {
+    if (m->kind != STMT_INSN || (m->flags & SF_NO_OPT) || m->replacement) return Visit::dead;
+    if (m->insn->insn_id != ref->insn->insn_id || !statements_identical(ref, m)) return Visit::next;
+    if (t.occ_count == 0) {
+      t.occ_start[0] = t.occ_cursor[0] = ref;
+      t.occ_count = 1;
+    }
+    t.occ_start[t.occ_count] = t.occ_cursor[t.occ_count] = m;
+    t.occ_length[t.occ_count] = 0;
+    ++t.occ_count;
+    if (t.occ_count < OCC_MAX_COUNT) return Visit::next;
+    outcome = Outcome::full;
+    *last = m;
+    return Visit::stop;
+  });
+  if (outcome == Outcome::full || before == NO_ORDER) return outcome;
+  return Outcome::failed;
+}
+
+}  // namespace
+
+FastSearchScope::FastSearchScope(Statement* first_member) {
+  index_now = first_member ? build_index(first_member) : nullptr;
+}
+
+FastSearchScope::~FastSearchScope() { index_now.reset(); }
+
+bool fast_search_ready() { return index_now != nullptr; }
+
+std::int64_t fast_search_count() { return searches_made; }
+
+void note_copied_instruction(Statement* copy) {
+  if (index_now) index_now->pending.push_back(copy);
+}
+
+bool find_group_fast(Statement* ref) {
+  FastIndex& index = *index_now;
+  ++searches_made;
+  if (!index.pending.empty()) add_pending(index);
+  Statement* start = ref->chain_next;
+  if (!start) return false;
+  const SectionList& sections = index.sections;
+  const std::string& wanted = *reference_section;
+  const std::string start_scan = *scan_section;
+  bool same = start_scan == wanted;
+
+  // f: the .section where the plain search fails. With scan_section equal
+  // to reference_section, the first CODE section of another name; else the
+  // first .section, unless it reopens the reference's section.
+  std::size_t first = sections.first_from(start->order);
+  std::size_t f = NONE;
+  if (first != NONE) {
+    if (same) {
+      f = sections.next_code[first];
+      if (f != NONE && sections.code_name[f] == wanted) f = sections.next_other[f];
+    } else {
+      bool reopens = sections.is_code[first] && sections.code_name[first] == wanted;
+      f = reopens ? sections.next_other[first] : first;
+    }
+  }
+  std::uint64_t before = f == NONE ? NO_ORDER : sections.at[f]->order;
+
+  Statement* long_match = first_long_match(index, ref, start, before);
+  bool possible = long_match != nullptr;
+  // Without a possible group, the matches matter only for scan_section, and
+  // only when they may fill the table before the search ends: then where the
+  // last one lies decides which sections the plain search passed. With no
+  // section ahead, or in the reference's own section up to the end of the
+  // chain, every CODE section passed has the reference's name, wherever the
+  // table fills.
+  bool walk = possible;
+  if (!walk && first != NONE && !(f == NONE && same)) {
+    std::uint64_t key = key_hash(ref);
+    walk = index.keys.count_between(key, start->order, before) >= OCC_MAX_COUNT - 1;
+    // Not in the reference's section yet, but no failure ahead: the first
+    // section reopens it, and only whether the table fills before that one
+    // matters.
+    if (walk && f == NONE) {
+      std::uint64_t reopened = sections.at[first]->order;
+      walk = index.keys.count_between(key, start->order, reopened) >= OCC_MAX_COUNT - 1;
+    }
+  }
+  Outcome outcome = f == NONE ? Outcome::end : Outcome::failed;
+  Statement* last = nullptr;
+  if (walk) outcome = collect(index, ref, start, before, &last);
+
+  // The last section the plain search passed.
+  std::size_t passed = NONE;
+  if (outcome == Outcome::failed) {
+    passed = f;
+  } else if (outcome == Outcome::full) {
+    passed = sections.last_before(last->order);
+  } else if (!sections.at.empty()) {
+    passed = sections.at.size() - 1;
+  }
+  if (first != NONE && passed != NONE && passed >= first) {
+    std::size_t code = sections.prev_code[passed];
+    if (code != NONE && code >= first && sections.code_name[code] != start_scan) {
+      scan_section = std::string(sections.code_name[code]);
+    }
+  }
+
+  if (!possible || outcome == Outcome::failed || occurrence_table.occ_count == 0) return false;
+  // The table filled before the first window that could be a long enough
+  // occurrence: no occurrence in it grows that far.
+  const OccurrenceTable& t = occurrence_table;
+  if (long_match->order > t.occ_start[t.occ_count - 1]->order) return false;
+  drop_adjacent();
+  extend_occurrences();
+  return true;
+}
