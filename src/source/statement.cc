@@ -39,6 +39,24 @@ void renumber_chain(Statement* any_member) {
   for (Statement* m = head; m; m = m->chain_next, order += CHAIN_ORDER_STEP) m->order = order;
 }
 
+// Spreads s and the members after it evenly over the numbers between s's
+// predecessor and the first member far enough ahead; false when there is
+// none close by.
+bool spread_locally(Statement* s) {
+  constexpr std::uint64_t MIN_GAP = std::uint64_t(1) << 16;
+  std::uint64_t low = s->chain_prev ? s->chain_prev->order : 0;
+  std::uint64_t count = 1;
+  for (Statement* m = s->chain_next; m && count < 4096; m = m->chain_next, ++count) {
+    if (m->order - low >= (count + 1) * MIN_GAP) {
+      std::uint64_t step = (m->order - low) / (count + 1);
+      std::uint64_t order = low;
+      for (Statement* t = s; t != m; t = t->chain_next) t->order = order += step;
+      return true;
+    }
+  }
+  return false;
+}
+
 // Gives s, just linked into the chain, a number between its neighbours'.
 // Runs of members inserted one after the other take small steps, so the room
 // between two read members lasts for many insertions.
@@ -65,7 +83,7 @@ void number_new_member(Statement* s) {
     s->order = before->order + (gap < SMALL_STEP ? gap : SMALL_STEP);
     return;
   }
-  renumber_chain(s);
+  if (!spread_locally(s)) renumber_chain(s);
 }
 
 }  // namespace
