@@ -16,6 +16,9 @@
 // lines do not, and may themselves become part of a later group.
 #include "commonize/emit.h"
 
+#include <string>
+#include <unordered_set>
+
 #include "commonize/search.h"
 #include "driver/memory.h"
 #include "optimizer/units.h"
@@ -90,9 +93,35 @@ std::string shared_label_name(std::string_view file_name, std::int32_t n) {
   return name;
 }
 
+namespace {
+
+// Labels of the generated form defined in the unit being commonized,
+// shared subroutines included.
+std::unordered_set<std::string> labels_in_use;
+
+bool has_generated_form(std::string_view name) {
+  return name.rfind("_Tarvox_", 0) == 0 || name.rfind("E_Tarvox_", 0) == 0;
+}
+
+}  // namespace
+
+void note_labels_in_use(Statement* first_member) {
+  labels_in_use.clear();
+  Statement* s = first_member;
+  while (s && s->prev) s = s->prev;
+  for (; s; s = s->next) {
+    if (s->label && has_generated_form(s->label->name)) labels_in_use.emplace(s->label->name);
+  }
+}
+
 std::string_view make_shared_label(std::int32_t n) {
   const SourceUnit* unit = first_source_unit();
-  return copy_string(shared_label_name(unit ? unit->file_name : std::string_view(), n));
+  std::string_view file = unit ? unit->file_name : std::string_view();
+  std::string name = shared_label_name(file, n);
+  while (labels_in_use.count(name) || labels_in_use.count("E" + name)) name = shared_label_name(file, ++n);
+  labels_in_use.insert(name);
+  labels_in_use.insert("E" + name);
+  return copy_string(name);
 }
 
 Statement* copy_instruction(const Statement* t, Statement* anchor) {

@@ -16,8 +16,13 @@
 // "_Tarvox_<name>_<n>": <name> is file_name cut at its first ".qsm" with
 // everything but ASCII letters and digits dropped.
 std::string shared_label_name(std::string_view file_name, std::int32_t n);
+// Records the labels of the generated form that the unit already defines
+// (a file optimised before, or the user's own), so that no shared label
+// defines one of them a second time.
+void note_labels_in_use(Statement* first_member);
 // The shared label for number n from the first unit's file name, as an own
-// copy.
+// copy; when it (or its end label) is already defined in the unit, the next
+// number that is free.
 std::string_view make_shared_label(std::int32_t n);
 
 // Inserts the shared subroutine of the group's first l reference

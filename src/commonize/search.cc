@@ -357,11 +357,29 @@ bool find_group(Statement* ref) {
 
 void use_reference_search(bool on) { reference_search_on = on; }
 
+namespace {
+
+// An instruction that reads or moves the stack pointer other than by adding
+// an immediate (sub.w #2,sp, mov.w sp,a0): the sum of the run cannot account
+// for it, and in a shared copy, entered with the return address pushed, sp
+// is not what it was at the occurrence.
+bool uses_sp_unaccounted(const InsnDetail* d) {
+  if (adds_immediate_to_sp(d)) return false;
+  for (std::uint32_t i = 0; i < d->operand_count; ++i) {
+    if (d->operands[i].mode == MODE_SP) return true;
+  }
+  return false;
+}
+
+}  // namespace
+
 bool touches_stack(std::int32_t n) {
   bool touches = false;
   for_reference_run(n, [&](const Statement* t) {
     const InsnDetail* d = t->insn;
-    if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d)) touches = true;
+    if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d) ||
+        uses_sp_unaccounted(d))
+      touches = true;
     return !touches;
   });
   return touches;
@@ -379,7 +397,7 @@ bool stack_balanced(std::int32_t n) {
     if (d->insn_id == INSN_POP) depth -= bytes;
     // add.w #-4,sp reserves 4 bytes.
     if (adds_immediate_to_sp(d)) depth -= d->operands[0].value;
-    negative = depth < 0;
+    negative = depth < 0 || uses_sp_unaccounted(d);
     return !negative;
   });
   return !negative && depth == 0;
@@ -388,6 +406,7 @@ bool stack_balanced(std::int32_t n) {
 void commonize(Statement* first_member) {
   if (!(label_presence & LP_END_LABEL_SEEN)) return;
   shared_label_counter = 1;
+  note_labels_in_use(first_member);
   // The index lives for this walk only: the chain it points into belongs to
   // the unit.
   FastSearchScope index(reference_search_on ? nullptr : first_member);
