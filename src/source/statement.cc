@@ -2,6 +2,13 @@
 
 #include "driver/memory.h"
 
+OptTextRef& OptTextRef::operator=(std::string_view text) {
+  // Every deleted statement has the empty replacement: one shared record.
+  static const std::string_view empty_text("");
+  ref_ = text.empty() ? &empty_text : new (alloc_or_die(sizeof(std::string_view))) std::string_view(text);
+  return *this;
+}
+
 Statement* new_statement() { return new (alloc_statement_memory(sizeof(Statement))) Statement(); }
 
 Operand empty_operand() { return Operand(); }

@@ -70,6 +70,28 @@ enum OperandFlag : std::uint32_t {
   OPF_SYMBOLIC = 2,  // the expression holds a symbol or another non-number token
 };
 
+// A text or none in the size of a pointer, for the replacement text that
+// few statements ever get: a present text is held in arena memory.
+class OptTextRef {
+ public:
+  OptTextRef() = default;
+  OptTextRef(std::nullopt_t) {}
+  OptTextRef(std::string_view text) { *this = text; }
+  OptTextRef& operator=(std::nullopt_t) {
+    reset();
+    return *this;
+  }
+  OptTextRef& operator=(std::string_view text);
+  bool has_value() const { return ref_ != nullptr; }
+  explicit operator bool() const { return has_value(); }
+  std::string_view operator*() const { return *ref_; }
+  std::string_view value() const { return *ref_; }
+  void reset() { ref_ = nullptr; }
+
+ private:
+  const std::string_view* ref_ = nullptr;
+};
+
 struct LabelRef {
   std::string_view name;
 };
@@ -115,7 +137,7 @@ struct Statement {
   // one).
   std::string_view text;
   // What the writer writes instead of text; "" for a deleted statement.
-  OptText replacement;
+  OptTextRef replacement;
   LabelRef* label = nullptr;
   InsnDetail* insn = nullptr;            // kind STMT_INSN only
   DirectiveDetail* directive = nullptr;  // kind STMT_DIRECTIVE only
