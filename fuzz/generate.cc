@@ -12,19 +12,7 @@
 
 namespace {
 
-struct Random {
-  std::uint64_t state;
-  std::uint32_t next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::uint32_t below(std::uint32_t n) { return n ? next() % n : 0; }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-  template <typename T>
-  const T& pick(const std::vector<T>& v) {
-    return v[below(static_cast<std::uint32_t>(v.size()))];
-  }
-};
+using Random = TestRandom;
 
 const std::vector<std::string> kByteRegs = {"R0L", "R0H", "R1L", "R1H"};
 const std::vector<std::string> kWordRegs = {"R0", "R1", "R2", "R3", "A0", "A1"};

@@ -4,8 +4,28 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 #include <vector>
+
+// The generators' random numbers: a small linear congruential generator, so
+// that a seed gives the same file on every machine.
+struct TestRandom {
+  std::uint64_t state;
+  std::uint32_t next() {
+    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
+    return static_cast<std::uint32_t>(state >> 33);
+  }
+  std::uint32_t below(std::uint32_t n) { return n ? next() % n : 0; }
+  bool chance(std::uint32_t percent) { return below(100) < percent; }
+  template <typename T>
+  const T& pick(const std::vector<T>& v) {
+    return v[below(static_cast<std::uint32_t>(v.size()))];
+  }
+  const char* pick(std::initializer_list<const char*> v) {
+    return v.begin()[below(static_cast<std::uint32_t>(v.size()))];
+  }
+};
 
 // A compiler-style file drawn from `seed`: functions with entry and end
 // labels, the patterns every pass and the commonization look for, near

@@ -259,4 +259,15 @@ void mark_conditional_regions(Statement* first) {
   }
 }
 
+void mark_unit_structure(Statement* first) {
+  mark_inline_asm(first);
+  mark_function_entries(first);
+  mark_end_labels(first);
+  mark_m_l_labels(first);
+  mark_function_bodies(first);
+  mark_return_only(first, INSN_RTS);
+  mark_no_opt_regions(first);
+  mark_conditional_regions(first);
+}
+
 void reset_marking() { label_presence = 0; }

@@ -26,4 +26,9 @@ void mark_return_only(Statement* first, std::uint32_t return_insn);
 void mark_no_opt_regions(Statement* first);
 void mark_conditional_regions(Statement* first);
 
+// The marking walks in their order: inline assembly, function entries, end
+// labels, M and L labels, bodies, rts-only functions, ._tarvox OFF regions,
+// conditional code.
+void mark_unit_structure(Statement* first);
+
 void reset_marking();

@@ -83,14 +83,7 @@ void optimize_units(SourceUnit* unit) {
     Statement* s = unit->first_statement;
     if (!s) continue;
     if (option_flags & OF_DPARSE) report_unanalysed(s);
-    mark_inline_asm(s);
-    mark_function_entries(s);
-    mark_end_labels(s);
-    mark_m_l_labels(s);
-    mark_function_bodies(s);
-    mark_return_only(s, INSN_RTS);
-    mark_no_opt_regions(s);
-    mark_conditional_regions(s);
+    mark_unit_structure(s);
     if (!pass_is_off(PASS_COMMONIZE)) commonize(s->chain_next);
     run_pass_pipeline(s);
   }

@@ -49,19 +49,7 @@ int file_count() {
   return n ? std::atoi(n) : DEFAULT_FILES;
 }
 
-struct Random {
-  std::uint64_t state;
-  std::uint32_t next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::uint32_t below(std::uint32_t n) { return n ? next() % n : 0; }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-  template <typename T>
-  const T& pick(const std::vector<T>& v) {
-    return v[below(static_cast<std::uint32_t>(v.size()))];
-  }
-};
+using Random = TestRandom;
 
 // A small pool, so that instructions and runs repeat all over a file; some
 // lines differ from others only where the comparison must look (the value

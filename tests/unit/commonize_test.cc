@@ -37,14 +37,7 @@ File read_file(const std::vector<std::string>& lines, const char* name = "prog.q
   EXPECT_EQ(file.lines.size(), lines.size());
   add_source_unit(name, file.first);
   Statement* s = file.first;
-  mark_inline_asm(s);
-  mark_function_entries(s);
-  mark_end_labels(s);
-  mark_m_l_labels(s);
-  mark_function_bodies(s);
-  mark_return_only(s, INSN_RTS);
-  mark_no_opt_regions(s);
-  mark_conditional_regions(s);
+  mark_unit_structure(s);
   return file;
 }
 

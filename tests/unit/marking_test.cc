@@ -53,14 +53,7 @@ std::vector<Statement*> read_lines(const std::vector<Line>& lines) {
 }
 
 void run_marking(Statement* first) {
-  mark_inline_asm(first);
-  mark_function_entries(first);
-  mark_end_labels(first);
-  mark_m_l_labels(first);
-  mark_function_bodies(first);
-  mark_return_only(first, INSN_RTS);
-  mark_no_opt_regions(first);
-  mark_conditional_regions(first);
+  mark_unit_structure(first);
 }
 
 void expect_flags(const std::vector<Statement*>& statements, const std::vector<Line>& lines,

@@ -32,16 +32,7 @@ int seed_count() {
   return n ? std::atoi(n) : 2000;
 }
 
-struct Random {
-  std::uint64_t state;
-  std::uint32_t next() {
-    state = state * 6364136223846793005ULL + 1442695040888963407ULL;
-    return static_cast<std::uint32_t>(state >> 33);
-  }
-  std::uint32_t below(std::uint32_t n) { return n ? next() % n : 0; }
-  bool chance(std::uint32_t percent) { return below(100) < percent; }
-  const char* pick(const std::vector<const char*>& v) { return v[below(static_cast<std::uint32_t>(v.size()))]; }
-};
+using Random = TestRandom;
 
 // ---- the generator of files full of return-only functions ----
 
@@ -232,14 +223,7 @@ std::vector<Snapshot> run_steps(const std::string& text, Implementation impl, bo
   Statement* first = read_source_text(text);
   std::vector<Snapshot> shots;
   if (!first) return shots;
-  mark_inline_asm(first);
-  mark_function_entries(first);
-  mark_end_labels(first);
-  mark_m_l_labels(first);
-  mark_function_bodies(first);
-  mark_return_only(first, INSN_RTS);
-  mark_no_opt_regions(first);
-  mark_conditional_regions(first);
+  mark_unit_structure(first);
   if (disturb_seed) disturb(first, disturb_seed);
   bool literal = impl == Implementation::kLiteral;
   if (with_1012) {

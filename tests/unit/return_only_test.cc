@@ -42,14 +42,7 @@ std::string join(const std::vector<const char*>& lines) {
 // Reads and marks a unit as the pipeline does before its passes.
 Statement* read_marked(const std::string& text) {
   Statement* first = read_source_text(text);
-  mark_inline_asm(first);
-  mark_function_entries(first);
-  mark_end_labels(first);
-  mark_m_l_labels(first);
-  mark_function_bodies(first);
-  mark_return_only(first, INSN_RTS);
-  mark_no_opt_regions(first);
-  mark_conditional_regions(first);
+  mark_unit_structure(first);
   return first;
 }
 
