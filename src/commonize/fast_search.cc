@@ -217,7 +217,13 @@ class EntryIndex {
   // whole hash; the bucket starts stay to find a group quickly.
   void build(std::vector<Entry>&& given) {
     std::vector<Entry> entries = std::move(given);
-    bucket_.assign(BUCKETS + 1, 0);
+    // About two entries a bucket, between 16 and 65,536 buckets: a small
+    // unit's index stays small.
+    int bits = 4;
+    while (bits < 16 && (std::size_t(1) << bits) * 2 < entries.size()) ++bits;
+    bucket_shift_ = 64 - bits;
+    buckets_ = std::size_t(1) << bits;
+    bucket_.assign(buckets_ + 1, 0);
     for (const Entry& e : entries) ++bucket_[bucket_of(e.hash)];
     std::uint32_t sum = 0;
     for (std::uint32_t& n : bucket_) n = sum += n;
@@ -227,7 +233,7 @@ class EntryIndex {
     }
     // bucket_[b] is now where bucket b begins.
     auto by_hash = [](const Entry& a, const Entry& b) { return a.hash < b.hash; };
-    for (std::size_t b = 0; b < BUCKETS; ++b) {
+    for (std::size_t b = 0; b < buckets_; ++b) {
       auto first = entries_.begin() + bucket_[b];
       auto last = entries_.begin() + bucket_[b + 1];
       if (!std::is_sorted(first, last, by_hash)) std::stable_sort(first, last, by_hash);
@@ -287,8 +293,7 @@ class EntryIndex {
   }
 
  private:
-  static constexpr std::size_t BUCKETS = std::size_t(1) << 16;
-  static std::size_t bucket_of(std::uint64_t hash) { return static_cast<std::size_t>(hash >> 48); }
+  std::size_t bucket_of(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> bucket_shift_); }
 
   std::pair<std::size_t, std::size_t> group(std::uint64_t hash) const {
     std::size_t b = bucket_of(hash);
@@ -325,6 +330,8 @@ class EntryIndex {
     return root;
   }
 
+  int bucket_shift_ = 48;       // a hash's bucket is its top bits
+  std::size_t buckets_ = 0;
   std::vector<Entry> entries_;
   std::vector<std::uint32_t> bucket_;  // where each bucket of entries_ begins
   std::vector<std::uint32_t> skip_;
