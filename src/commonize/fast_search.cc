@@ -506,13 +506,7 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
   index.keys.visit_between(key_hash(ref), start->order, before, [&](Statement* m) {
     if (m->kind != STMT_INSN || (m->flags & SF_NO_OPT) || m->replacement) return Visit::dead;
     if (m->insn->insn_id != ref->insn->insn_id || !statements_identical(ref, m)) return Visit::next;
-    if (t.occ_count == 0) {
-      t.occ_start[0] = t.occ_cursor[0] = ref;
-      t.occ_count = 1;
-    }
-    t.occ_start[t.occ_count] = t.occ_cursor[t.occ_count] = m;
-    t.occ_length[t.occ_count] = 0;
-    ++t.occ_count;
+    append_occurrence(ref, m);
     if (t.occ_count < OCC_MAX_COUNT) return Visit::next;
     outcome = Outcome::full;
     *last = m;

@@ -161,6 +161,17 @@ bool barrier_between(const Statement* from, const Statement* to) {
   return false;
 }
 
+void append_occurrence(Statement* ref, Statement* m) {
+  OccurrenceTable& t = occurrence_table;
+  if (t.occ_count == 0) {
+    t.occ_start[0] = t.occ_cursor[0] = ref;
+    t.occ_count = 1;
+  }
+  t.occ_start[t.occ_count] = t.occ_cursor[t.occ_count] = m;
+  t.occ_length[t.occ_count] = 0;
+  ++t.occ_count;
+}
+
 void clear_occurrence_table() {
   for (int i = 0; i < OCC_CAPACITY; ++i) clear_entry(i);
   occurrence_table.occ_count = 0;
@@ -254,13 +265,7 @@ bool find_occurrences(Statement* ref) {
     }
     Statement* m = find_chain_next_insn(c, ref->insn->insn_id);
     if (m && statements_identical(ref, m)) {
-      if (t.occ_count == 0) {
-        t.occ_start[0] = t.occ_cursor[0] = ref;
-        t.occ_count = 1;
-      }
-      t.occ_start[t.occ_count] = t.occ_cursor[t.occ_count] = m;
-      t.occ_length[t.occ_count] = 0;
-      ++t.occ_count;
+      append_occurrence(ref, m);
       found = true;
     }
   }

@@ -49,6 +49,9 @@ extern std::optional<std::string> scan_section;
 
 // The empty table (all entries none or 0, count 0).
 void clear_occurrence_table();
+// Appends occurrence m of the reference ref (entry 0 made first when the
+// table is empty), its length 0.
+void append_occurrence(Statement* ref, Statement* m);
 
 bool may_be_shared(const Statement* x);
 // What may_be_shared asks of the instruction alone: everything but the
