@@ -81,6 +81,18 @@ bool plain_immediate(const Operand& op) {
   return op.mode == MODE_IMM && !(op.flags & OPF_SYMBOLIC);
 }
 
+// A word instruction of the same kind as the byte instruction `from`: its
+// mnemonic and id, size .w, no format, `count` operands still to fill.
+InsnDetail* new_word_detail(const InsnDetail* from, std::uint32_t count) {
+  InsnDetail* d = new_insn_detail(count);
+  d->mnemonic = copy_string(from->mnemonic);
+  d->insn_id = from->insn_id;
+  d->size_code = SIZE_W;
+  d->format_code = FMT_NONE;
+  d->operand_count = count;
+  return d;
+}
+
 }  // namespace
 
 // The word instruction that does what first and second, two byte
@@ -93,12 +105,7 @@ Statement* merge_byte_pair(Statement* first, Statement* second) {
   const Operand& g_source = g->operands[0];
   const bool f_low = is_low_half(f->operands[1].mode);
 
-  InsnDetail* d = new_insn_detail(2);
-  d->mnemonic = copy_string(f->mnemonic);
-  d->insn_id = f->insn_id;
-  d->size_code = SIZE_W;
-  d->format_code = FMT_NONE;
-  d->operand_count = 2;
+  InsnDetail* d = new_word_detail(f, 2);
 
   Operand source = copy_operand(f_source);
   if (std::uint32_t word = word_of_halves(f_source.mode, g_source.mode)) {
@@ -224,12 +231,7 @@ void widen_not_pair(Statement* a, Statement* b) {
   const std::uint32_t word = word_of_halves(A->operands[0].mode, B->operands[0].mode);
   if (word == AM_NONE || !flags_dead_after(b->next)) return;
 
-  InsnDetail* d = new_insn_detail(1);
-  d->mnemonic = copy_string(A->mnemonic);
-  d->insn_id = A->insn_id;
-  d->size_code = SIZE_W;
-  d->format_code = FMT_NONE;
-  d->operand_count = 1;
+  InsnDetail* d = new_word_detail(A, 1);
   Operand operand = copy_operand(A->operands[0]);
   Operand whole = word_register_operand(word);
   operand.mode = whole.mode;
