@@ -214,31 +214,50 @@ class EntryIndex {
 
   // `entries` in chain order (consumed). A counting sort on the top bits of
   // the hash keeps the chain order and leaves small buckets to sort by the
-  // whole hash; the bucket starts stay to find a group quickly.
+  // whole hash. The sorted members stay, and beside them each group's hash
+  // and first position, with where each bucket's groups begin, to find a
+  // group quickly.
   void build(std::vector<Entry>&& given) {
-    std::vector<Entry> entries = std::move(given);
-    // About two entries a bucket, between 16 and 65,536 buckets: a small
-    // unit's index stays small.
-    int bits = 4;
-    while (bits < 16 && (std::size_t(1) << bits) * 2 < entries.size()) ++bits;
-    bucket_shift_ = 64 - bits;
-    buckets_ = std::size_t(1) << bits;
-    bucket_.assign(buckets_ + 1, 0);
-    for (const Entry& e : entries) ++bucket_[bucket_of(e.hash)];
-    std::uint32_t sum = 0;
-    for (std::uint32_t& n : bucket_) n = sum += n;
-    entries_.resize(entries.size());
-    for (std::size_t i = entries.size(); i-- > 0;) {
-      entries_[--bucket_[bucket_of(entries[i].hash)]] = entries[i];
+    std::vector<Entry> sorted;
+    std::vector<std::uint32_t> bucket_start;
+    {
+      std::vector<Entry> entries = std::move(given);
+      // About two entries a bucket, between 16 and 65,536 buckets: a small
+      // unit's index stays small.
+      int bits = 4;
+      while (bits < 16 && (std::size_t(1) << bits) * 2 < entries.size()) ++bits;
+      bucket_shift_ = 64 - bits;
+      buckets_ = std::size_t(1) << bits;
+      bucket_start.assign(buckets_ + 1, 0);
+      for (const Entry& e : entries) ++bucket_start[bucket_of(e.hash)];
+      std::uint32_t sum = 0;
+      for (std::uint32_t& n : bucket_start) n = sum += n;
+      sorted.resize(entries.size());
+      for (std::size_t i = entries.size(); i-- > 0;) {
+        sorted[--bucket_start[bucket_of(entries[i].hash)]] = entries[i];
+      }
     }
-    // bucket_[b] is now where bucket b begins.
+    // bucket_start[b] is now where bucket b begins.
     auto by_hash = [](const Entry& a, const Entry& b) { return a.hash < b.hash; };
+    members_.resize(sorted.size());
+    group_bucket_.assign(buckets_ + 1, 0);
     for (std::size_t b = 0; b < buckets_; ++b) {
-      auto first = entries_.begin() + bucket_[b];
-      auto last = entries_.begin() + bucket_[b + 1];
+      auto first = sorted.begin() + bucket_start[b];
+      auto last = sorted.begin() + bucket_start[b + 1];
       if (!std::is_sorted(first, last, by_hash)) std::stable_sort(first, last, by_hash);
+      group_bucket_[b] = static_cast<std::uint32_t>(group_hash_.size());
+      for (std::size_t i = bucket_start[b]; i < bucket_start[b + 1]; ++i) {
+        if (i == bucket_start[b] || sorted[i].hash != sorted[i - 1].hash) {
+          group_hash_.push_back(sorted[i].hash);
+          group_begin_.push_back(static_cast<std::uint32_t>(i));
+        }
+        members_[i] = sorted[i].member;
+      }
     }
-    skip_.resize(entries_.size() + 1);
+    group_bucket_[buckets_] = static_cast<std::uint32_t>(group_hash_.size());
+    group_begin_.push_back(static_cast<std::uint32_t>(members_.size()));
+    sorted = std::vector<Entry>();
+    skip_.resize(members_.size() + 1);
     for (std::size_t i = 0; i < skip_.size(); ++i) skip_[i] = static_cast<std::uint32_t>(i);
   }
 
@@ -272,7 +291,7 @@ class EntryIndex {
     std::size_t k = extra ? position(*extra, after + 1) : 0;
     while (true) {
       i = live(i);
-      Statement* s = i < hi ? entries_[i].member : nullptr;
+      Statement* s = i < hi ? members_[i] : nullptr;
       Statement* t = extra && k < extra->size() ? (*extra)[k] : nullptr;
       bool from_extra = t && (!s || t->order < s->order);
       Statement* m = from_extra ? t : s;
@@ -295,22 +314,25 @@ class EntryIndex {
  private:
   std::size_t bucket_of(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> bucket_shift_); }
 
+  // The positions [lo, hi) of the group's members; an empty range when
+  // there is no such group.
   std::pair<std::size_t, std::size_t> group(std::uint64_t hash) const {
+    if (group_bucket_.empty()) return {0, 0};
     std::size_t b = bucket_of(hash);
-    auto first = entries_.begin() + bucket_[b];
-    auto last = entries_.begin() + bucket_[b + 1];
-    auto lo = std::partition_point(first, last, [&](const Entry& e) { return e.hash < hash; });
-    auto hi = std::partition_point(lo, last, [&](const Entry& e) { return e.hash == hash; });
-    return {static_cast<std::size_t>(lo - entries_.begin()),
-            static_cast<std::size_t>(hi - entries_.begin())};
+    auto first = group_hash_.begin() + group_bucket_[b];
+    auto last = group_hash_.begin() + group_bucket_[b + 1];
+    auto at = std::lower_bound(first, last, hash);
+    if (at == last || *at != hash) return {0, 0};
+    std::size_t g = static_cast<std::size_t>(at - group_hash_.begin());
+    return {group_begin_[g], group_begin_[g + 1]};
   }
 
   // First index in [lo, hi) whose member's order is at least `order`.
   std::size_t position(std::size_t lo, std::size_t hi, std::uint64_t order) const {
-    auto at = std::partition_point(entries_.begin() + static_cast<std::ptrdiff_t>(lo),
-                                   entries_.begin() + static_cast<std::ptrdiff_t>(hi),
-                                   [&](const Entry& e) { return e.member->order < order; });
-    return static_cast<std::size_t>(at - entries_.begin());
+    auto at = std::partition_point(members_.begin() + static_cast<std::ptrdiff_t>(lo),
+                                   members_.begin() + static_cast<std::ptrdiff_t>(hi),
+                                   [&](const Statement* s) { return s->order < order; });
+    return static_cast<std::size_t>(at - members_.begin());
   }
   static std::size_t position(const std::vector<Statement*>& list, std::uint64_t order) {
     auto at = std::partition_point(list.begin(), list.end(),
@@ -332,8 +354,13 @@ class EntryIndex {
 
   int bucket_shift_ = 48;       // a hash's bucket is its top bits
   std::size_t buckets_ = 0;
-  std::vector<Entry> entries_;
-  std::vector<std::uint32_t> bucket_;  // where each bucket of entries_ begins
+  // The members sorted by hash, each group in chain order; the groups in
+  // the same order: each one's hash and first position (one more position
+  // closes the last group), and where each bucket's groups begin.
+  std::vector<Statement*> members_;
+  std::vector<std::uint64_t> group_hash_;
+  std::vector<std::uint32_t> group_begin_;
+  std::vector<std::uint32_t> group_bucket_;
   std::vector<std::uint32_t> skip_;
   std::unordered_map<std::uint64_t, std::vector<Statement*>> added_;
 };
