@@ -197,17 +197,29 @@ void remove_occurrences(std::int32_t l, std::string_view) {
 void insert_calls(std::string_view label, std::int32_t l) {
   const OccurrenceTable& t = occurrence_table;
   bool jump = group_ends_flow();
+  // The calls of a group are alike, and no pass edits the detail or text of
+  // a jsr or jmp in place (one is only ever deleted or kept): they share the
+  // first call's detail and text.
+  const Statement* first_call = nullptr;
   for (int i = 0; i < t.occ_count; ++i) {
     Statement* start = t.occ_start[i];
     if (!start || t.occ_length[i] != l || !start->prev) continue;
     Statement* p = start->prev;
-    Statement* call = make_generated_insn(p, jump ? "jmp" : "jsr", jump ? INSN_JMP : INSN_JSR, 1);
+    Statement* call = nullptr;
+    if (first_call) {
+      call = new_statement_like(p);
+      call->insn = first_call->insn;
+      call->text = first_call->text;
+    } else {
+      call = make_generated_insn(p, jump ? "jmp" : "jsr", jump ? INSN_JMP : INSN_JSR, 1);
+      Operand& target = call->insn->operands[0];
+      target = Operand();
+      target.mode = MODE_ABS;
+      target.text = label;
+      rebuild_source_text(call);
+      first_call = call;
+    }
     call->flags = (p->flags & ~LABEL_ROLES) | SF_NO_OPT | (jump ? 0u : std::uint32_t{SF_SHARED_CALL});
-    Operand& target = call->insn->operands[0];
-    target = Operand();
-    target.mode = MODE_ABS;
-    target.text = label;
-    rebuild_source_text(call);
     link_after(p, call);
   }
 }
