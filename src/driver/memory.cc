@@ -32,11 +32,13 @@ struct Region {
   std::size_t total_bytes = 0;
 };
 
-// Most records come from the general region; statements from one of their
-// own, so that the many walks along the file order read them from
-// consecutive memory instead of from between their details.
+// Most records come from the general region; statements and instruction
+// details from one region each, so that the many walks along the file order
+// read them from consecutive memory instead of from between operands and
+// texts.
 Region general_region;
 Region statement_region;
+Region detail_region;
 
 Chunk* new_chunk(Region& region, std::size_t size) {
   std::size_t bytes = offsetof(Chunk, data) + size;
@@ -112,6 +114,12 @@ void* alloc_statement_memory(std::size_t n) {
   return p;
 }
 
+void* alloc_detail_memory(std::size_t n) {
+  void* p = alloc_in(detail_region, n);
+  if (!p) report_error(ERR_NO_MEMORY);
+  return p;
+}
+
 void* alloc_or_die(std::size_t n) {
   void* p = try_alloc(n);
   if (!p) report_error(ERR_NO_MEMORY);
@@ -128,6 +136,9 @@ std::string_view copy_string(std::string_view text) {
 void reset_arena() {
   free_region(general_region);
   free_region(statement_region);
+  free_region(detail_region);
 }
 
-std::size_t arena_bytes() { return general_region.total_bytes + statement_region.total_bytes; }
+std::size_t arena_bytes() {
+  return general_region.total_bytes + statement_region.total_bytes + detail_region.total_bytes;
+}

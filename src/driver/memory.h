@@ -21,6 +21,10 @@ void* try_alloc(std::size_t n);
 // consecutive memory.
 void* alloc_statement_memory(std::size_t n);
 
+// A block for an instruction detail (ends the run like alloc_or_die), from a
+// region of their own for the same reason.
+void* alloc_detail_memory(std::size_t n);
+
 // An own copy of a byte string (NUL bytes included) in arena memory.
 std::string_view copy_string(std::string_view text);
 

@@ -17,14 +17,26 @@
 
 namespace {
 
+// A pass edits a detail the reader made only in its operands (a pass that
+// changes an instruction otherwise gives it a new detail), so the reader's
+// details without operands share one empty operand slot that nothing
+// writes, and the plain label lines share one detail: a large file saves a
+// slot or a whole detail on each.
+Operand shared_empty_operand[1];
+std::string_view shared_empty_directive_operand[1];
+InsnDetail shared_label_detail{std::string_view(), shared_empty_operand, 0, 0, SIZE_NONE, FMT_NONE};
+
 InsnDetail* insn_detail_from_line(const ParsedLine& line) {
-  InsnDetail* d = alloc_record<InsnDetail>();
+  if (line.operand_count == 0 && line.code == 0 && line.mnemonic.empty() &&
+      line.size_code == SIZE_NONE && line.format_code == FMT_NONE)
+    return &shared_label_detail;
+  InsnDetail* d = new_bare_insn_detail();
   d->mnemonic = line.mnemonic;
   d->insn_id = line.code;
   d->size_code = line.size_code;
   d->format_code = line.format_code;
   d->operand_count = line.operand_count;
-  d->operands = alloc_array<Operand>(line.operand_count ? line.operand_count : 1);
+  d->operands = line.operand_count ? alloc_array<Operand>(line.operand_count) : shared_empty_operand;
   for (std::uint32_t i = 0; i < line.operand_count; ++i) {
     Operand op = line.operands[i];
     op.flags &= OPF_PLAIN | OPF_SYMBOLIC;
@@ -38,7 +50,8 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
   d->name = line.mnemonic;
   d->directive_id = line.code;
   d->operand_count = line.operand_count;
-  d->operands = alloc_array<std::string_view>(line.operand_count ? line.operand_count : 1);
+  d->operands = line.operand_count ? alloc_array<std::string_view>(line.operand_count)
+                                   : shared_empty_directive_operand;
   for (std::uint32_t i = 0; i < line.operand_count; ++i) d->operands[i] = line.operands[i].text;
   return d;
 }

@@ -130,8 +130,10 @@ void delete_and_freeze(Statement* s) {
   s->flags |= SF_NO_OPT;
 }
 
+InsnDetail* new_bare_insn_detail() { return new (alloc_detail_memory(sizeof(InsnDetail))) InsnDetail(); }
+
 InsnDetail* new_insn_detail(std::uint32_t slots) {
-  InsnDetail* d = alloc_record<InsnDetail>();
+  InsnDetail* d = new_bare_insn_detail();
   d->operands = alloc_array<Operand>(slots ? slots : 1);
   return d;
 }

@@ -106,13 +106,16 @@ struct Operand {
   std::uint8_t flags = 0;    // OPF_PLAIN, OPF_SYMBOLIC
 };
 
+// Instruction details have a memory region of their own (new_insn_detail),
+// in 32 bytes, so that the walks that ask each statement which instruction
+// it holds read them from dense, consecutive memory.
 struct InsnDetail {
   std::string_view mnemonic;  // as written; "" on a label-only line
-  std::uint32_t insn_id = 0;
-  std::uint32_t size_code = 0;
-  std::uint32_t format_code = 0;
-  std::uint32_t operand_count = 0;
   Operand* operands = nullptr;  // room for max(1, operand_count) operands
+  std::uint32_t insn_id = 0;
+  std::uint16_t operand_count = 0;  // at most 255: a line with more is not analysed
+  std::uint8_t size_code = 0;
+  std::uint8_t format_code = 0;
 };
 
 struct DirectiveDetail {
@@ -184,6 +187,8 @@ void delete_and_freeze(Statement* s);
 
 // A new InsnDetail with room for `slots` operands (at least one), all empty.
 InsnDetail* new_insn_detail(std::uint32_t slots);
+// A new InsnDetail without operand room, from the details' region.
+InsnDetail* new_bare_insn_detail();
 // An own copy of an operand: its text and symbol copied, the other fields
 // and the plain/symbolic bits as they are.
 Operand copy_operand(const Operand& op);

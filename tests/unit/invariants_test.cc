@@ -9,7 +9,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "driver/run.h"
 #include "generate.h"
+#include "source/reader.h"
+#include "source/statement.h"
 
 namespace {
 
@@ -37,6 +40,41 @@ TEST(Invariants, HoldOnGeneratedFilesWithGeneratedOptions) {
     ++runs;
   }
   EXPECT_EQ(runs, file_count());
+}
+
+bool is_empty_operand(const Operand& op) {
+  return op.mode == 0 && op.value == 0 && op.text.empty() && !op.symbol && op.offset == 0 &&
+         op.width == 0 && op.flags == 0;
+}
+
+// The reader's plain label lines share one detail, and its instructions and
+// directives without operands one empty operand slot: a pass that wrote
+// into them would change every such line read after it.
+TEST(Invariants, SharedEmptyDetailsStayEmptyThroughWholeRuns) {
+  std::string dir = temp_dir();
+  for (int seed = 1; seed <= 100; ++seed) {
+    std::string output;
+    ASSERT_EQ(run_in_process(dir, generate_file(seed), generate_options(seed), output), 0)
+        << "seed " << seed;
+  }
+  reset_run_state();
+  Statement* label = read_source_text("L9:\n\trts\n\t.align\n");
+  ASSERT_TRUE(label && label->next && label->next->next);
+  const InsnDetail* d = label->insn;
+  ASSERT_TRUE(is_label_line(label));
+  EXPECT_TRUE(d->mnemonic.empty());
+  EXPECT_EQ(d->size_code, 0u);
+  EXPECT_EQ(d->format_code, 0u);
+  EXPECT_EQ(d->operand_count, 0u);
+  EXPECT_TRUE(is_empty_operand(d->operands[0]));
+  const Statement* rts = label->next;
+  ASSERT_TRUE(is_instruction(rts));
+  EXPECT_EQ(rts->insn->operand_count, 0u);
+  EXPECT_TRUE(is_empty_operand(rts->insn->operands[0]));
+  const Statement* align = rts->next;
+  ASSERT_EQ(align->kind, STMT_DIRECTIVE);
+  EXPECT_EQ(align->directive->operand_count, 0u);
+  EXPECT_TRUE(align->directive->operands[0].empty());
 }
 
 TEST(Invariants, EveryPassOffGivesTheInputBack) {
