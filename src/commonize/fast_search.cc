@@ -269,14 +269,18 @@ class EntryIndex {
     list.insert(at, member);
   }
 
-  // Entries of the group with after < order < before (a bound: dead ones
-  // are counted too).
-  std::size_t count_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before) const {
+  // Whether the group has at least `least` entries with after < order <
+  // before (dead ones are counted too). A group smaller than that is
+  // answered from its size alone.
+  bool has_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before,
+                   std::size_t least) const {
     auto [lo, hi] = group(hash);
-    std::size_t n = position(lo, hi, before) - position(lo, hi, after + 1);
     auto a = added_.find(hash);
-    if (a != added_.end()) n += position(a->second, before) - position(a->second, after + 1);
-    return n;
+    const std::vector<Statement*>* extra = a != added_.end() ? &a->second : nullptr;
+    if (hi - lo + (extra ? extra->size() : 0) < least) return false;
+    std::size_t n = position(lo, hi, before) - position(lo, hi, after + 1);
+    if (extra) n += position(*extra, before) - position(*extra, after + 1);
+    return n >= least;
   }
 
   // Calls visit on each live member of the group with after < order <
@@ -597,13 +601,13 @@ bool find_group_fast(Statement* ref) {
   bool walk = possible;
   if (!walk && first != NONE && !(f == NONE && same)) {
     std::uint64_t key = key_hash(ref);
-    walk = index.keys.count_between(key, start->order, before) >= OCC_MAX_COUNT - 1;
+    walk = index.keys.has_between(key, start->order, before, OCC_MAX_COUNT - 1);
     // Not in the reference's section yet, but no failure ahead: the first
     // section reopens it, and only whether the table fills before that one
     // matters.
     if (walk && f == NONE) {
       std::uint64_t reopened = sections.at[first]->order;
-      walk = index.keys.count_between(key, start->order, reopened) >= OCC_MAX_COUNT - 1;
+      walk = index.keys.has_between(key, start->order, reopened, OCC_MAX_COUNT - 1);
     }
   }
   Outcome outcome = f == NONE ? Outcome::end : Outcome::failed;
