@@ -83,6 +83,63 @@ void close_level(std::uint32_t& depth) {
   if (depth) --depth;
 }
 
+// The steps of the four walks that look at one statement at a time, each
+// with the state it carries along the file. Each walk runs its own step;
+// mark_unit_structure runs the four steps in one walk.
+
+void end_label_step(Statement* s) {
+  // A label beginning with E inside an inline-assembly block is the user's
+  // own label, not a function's end: a shared subroutine placed after it
+  // would sit in the middle of the block's code.
+  bool end = label_starts_with(s, 'E') && !(s->flags & SF_INLINE_ASM);
+  set_flag(s, SF_END_LABEL, end);
+  if (end) label_presence |= LP_END_LABEL_SEEN;
+}
+
+void m_l_label_step(Statement* s) {
+  set_flag(s, SF_M_LABEL, label_starts_with(s, 'M'));
+  set_flag(s, SF_L_LABEL, label_starts_with(s, 'L'));
+}
+
+struct NoOptStep {
+  bool off_region = false;
+
+  void operator()(Statement* s) {
+    s->flags &= ~SF_NO_OPT;
+    const std::string_view* arg = is_directive(s, DIR__TARVOX) ? first_argument(s) : nullptr;
+    if (arg && *arg == "OFF")
+      off_region = true;
+    else if (arg && *arg == "ON")
+      off_region = false;
+    if (off_region) s->flags |= SF_NO_OPT;
+  }
+};
+
+// Nesting is counted: the tail of an outer .if after an inner .endif is
+// still conditional code. The opening line is inside its region, the
+// closing line is not.
+struct ConditionalStep {
+  ConditionalDepths depths;
+
+  void operator()(Statement* s) {
+    if (s->kind == STMT_DIRECTIVE && s->directive) {
+      switch (s->directive->directive_id) {
+        case DIR_IF: ++depths.if_depth; break;
+        case DIR_ENDIF: close_level(depths.if_depth); break;
+        case DIR_MACRO: ++depths.macro_depth; break;
+        case DIR_ENDM: close_level(depths.macro_depth); break;
+        case DIR_MREPEAT: ++depths.repeat_depth; break;
+        case DIR_ENDR: close_level(depths.repeat_depth); break;
+        default: break;
+      }
+    }
+    if (depths.inside())
+      s->flags |= SF_NO_OPT | SF_CONDITIONAL;
+    else
+      s->flags &= ~SF_CONDITIONAL;
+  }
+};
+
 }  // namespace
 
 void report_unanalysed(Statement* first) {
@@ -140,21 +197,11 @@ void mark_function_entries(Statement* first) {
 }
 
 void mark_end_labels(Statement* first) {
-  for (Statement* s = first; s; s = s->next) {
-    // A label beginning with E inside an inline-assembly block is the user's
-    // own label, not a function's end: a shared subroutine placed after it
-    // would sit in the middle of the block's code.
-    bool end = label_starts_with(s, 'E') && !(s->flags & SF_INLINE_ASM);
-    set_flag(s, SF_END_LABEL, end);
-    if (end) label_presence |= LP_END_LABEL_SEEN;
-  }
+  for (Statement* s = first; s; s = s->next) end_label_step(s);
 }
 
 void mark_m_l_labels(Statement* first) {
-  for (Statement* s = first; s; s = s->next) {
-    set_flag(s, SF_M_LABEL, label_starts_with(s, 'M'));
-    set_flag(s, SF_L_LABEL, label_starts_with(s, 'L'));
-  }
+  for (Statement* s = first; s; s = s->next) m_l_label_step(s);
 }
 
 void mark_function_bodies(Statement* first) {
@@ -223,51 +270,33 @@ void mark_return_only(Statement* first, std::uint32_t return_insn) {
 }
 
 void mark_no_opt_regions(Statement* first) {
-  bool off_region = false;
-  for (Statement* s = first; s; s = s->next) {
-    s->flags &= ~SF_NO_OPT;
-    const std::string_view* arg = is_directive(s, DIR__TARVOX) ? first_argument(s) : nullptr;
-    if (arg && *arg == "OFF")
-      off_region = true;
-    else if (arg && *arg == "ON")
-      off_region = false;
-    if (off_region) s->flags |= SF_NO_OPT;
-  }
+  NoOptStep step;
+  for (Statement* s = first; s; s = s->next) step(s);
 }
 
 void mark_conditional_regions(Statement* first) {
-  // Nesting is counted: the tail of an outer .if after an inner .endif is
-  // still conditional code. The opening line is inside its region, the
-  // closing line is not.
-  ConditionalDepths depths;
-  for (Statement* s = first; s; s = s->next) {
-    if (s->kind == STMT_DIRECTIVE && s->directive) {
-      switch (s->directive->directive_id) {
-        case DIR_IF: ++depths.if_depth; break;
-        case DIR_ENDIF: close_level(depths.if_depth); break;
-        case DIR_MACRO: ++depths.macro_depth; break;
-        case DIR_ENDM: close_level(depths.macro_depth); break;
-        case DIR_MREPEAT: ++depths.repeat_depth; break;
-        case DIR_ENDR: close_level(depths.repeat_depth); break;
-        default: break;
-      }
-    }
-    if (depths.inside())
-      s->flags |= SF_NO_OPT | SF_CONDITIONAL;
-    else
-      s->flags &= ~SF_CONDITIONAL;
-  }
+  ConditionalStep step;
+  for (Statement* s = first; s; s = s->next) step(s);
 }
 
 void mark_unit_structure(Statement* first) {
   mark_inline_asm(first);
   mark_function_entries(first);
-  mark_end_labels(first);
-  mark_m_l_labels(first);
+  // The end-label, M/L-label, ._tarvox and conditional-region walks in one:
+  // each statement's marks of these four depend only on the statements up
+  // to it and on the marks made before, and the body and return-only walks
+  // after them never read the ._tarvox and conditional marks, so the flags
+  // come out as the eight walks one after the other leave them.
+  NoOptStep no_opt;
+  ConditionalStep conditional;
+  for (Statement* s = first; s; s = s->next) {
+    end_label_step(s);
+    m_l_label_step(s);
+    no_opt(s);
+    conditional(s);
+  }
   mark_function_bodies(first);
   mark_return_only(first, INSN_RTS);
-  mark_no_opt_regions(first);
-  mark_conditional_regions(first);
 }
 
 void reset_marking() { label_presence = 0; }

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "generate.h"
 #include "source/reader.h"
 #include "source/statement.h"
 #include "source/tables.h"
@@ -228,6 +229,35 @@ TEST_F(Marking, ReportUnanalysedWarnsForEachUnanalysedLineInFileOrder) {
   EXPECT_EQ(err,
             "(null)(0): C1901 (W)can't analyze \tjmp\t?+\n\n"
             "(null)(0): C1901 (W)can't analyze L1: foo bar\n\n");
+}
+
+// mark_unit_structure runs several walks as one; on generated files its
+// flags and label presence must be those of the eight walks run one after
+// the other in their order.
+TEST(MarkingSequence, OneWalkForSeveralMarksAsTheEightWalksInTurn) {
+  for (std::uint64_t seed = 1; seed <= 200; ++seed) {
+    std::string text = generate_file(seed);
+    reset_run_state();
+    Statement* fused = read_source_text(text);
+    mark_unit_structure(fused);
+    std::uint32_t fused_presence = label_presence;
+    reset_marking();
+    Statement* plain = read_source_text(text);
+    mark_inline_asm(plain);
+    mark_function_entries(plain);
+    mark_end_labels(plain);
+    mark_m_l_labels(plain);
+    mark_function_bodies(plain);
+    mark_return_only(plain, INSN_RTS);
+    mark_no_opt_regions(plain);
+    mark_conditional_regions(plain);
+    EXPECT_EQ(fused_presence, label_presence) << "seed " << seed;
+    int line = 1;
+    for (Statement *a = fused, *b = plain; a || b; a = a->next, b = b->next, ++line) {
+      ASSERT_TRUE(a && b) << "seed " << seed;
+      ASSERT_EQ(a->flags, b->flags) << "seed " << seed << ", line " << line;
+    }
+  }
 }
 
 }  // namespace
