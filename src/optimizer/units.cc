@@ -78,11 +78,22 @@ void run_pass_pipeline(Statement* first) {
   }
 }
 
+bool some_pass_runs() {
+  if (!pass_is_off(PASS_COMMONIZE)) return true;
+  for (const PipelineRow& row : pipeline) {
+    if (!pass_is_off(row.number) && row.condition(option_flags)) return true;
+  }
+  return false;
+}
+
 void optimize_units(SourceUnit* unit) {
   for (; unit; unit = unit->next) {
     Statement* s = unit->first_statement;
     if (!s) continue;
     if (option_flags & OF_DPARSE) report_unanalysed(s);
+    // The marks serve the passes alone: with none to run, the file is only
+    // written back.
+    if (!some_pass_runs()) continue;
     mark_unit_structure(s);
     if (!pass_is_off(PASS_COMMONIZE)) commonize(s->chain_next);
     run_pass_pipeline(s);

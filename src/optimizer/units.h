@@ -20,6 +20,9 @@ SourceUnit* first_source_unit();
 void optimize_units(SourceUnit* unit);
 void run_pass_pipeline(Statement* first);
 bool pass_is_off(std::int32_t pass_number);
+// Whether the commonization or some peephole pass runs with the current
+// options; with none, optimize_units leaves the statements as read.
+bool some_pass_runs();
 void reset_units();
 
 // Pass numbers.

@@ -10,7 +10,9 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "driver/settings.h"
 #include "generate.h"
+#include "optimizer/units.h"
 #include "source/reader.h"
 #include "source/statement.h"
 #include "source/tables.h"
@@ -258,6 +260,35 @@ TEST(MarkingSequence, OneWalkForSeveralMarksAsTheEightWalksInTurn) {
       ASSERT_EQ(a->flags, b->flags) << "seed " << seed << ", line " << line;
     }
   }
+}
+
+// The marks serve the passes alone: with every pass off the statements stay
+// as read; 1002 and 1006 count as running only with their options.
+TEST(MarkingSequence, RunsOnlyWhenSomePassRuns) {
+  const std::string text = "\t._LANG\t'C'\n\t.glb\t_f\n_f:\n\trts\nE1:\n";
+  for (std::int32_t left_on : {0, 1009, 1011}) {
+    reset_run_state();
+    for (std::int32_t pass = 1001; pass <= 1012; ++pass) {
+      if (pass != left_on) off_list.push_back(pass);
+    }
+    Statement* first = read_source_text(text);
+    add_source_unit("t.qsm", first);
+    optimize_units(first_source_unit());
+    Statement* entry = first->next->next;
+    ASSERT_TRUE(is_label_line(entry));
+    EXPECT_EQ((entry->flags & SF_FUNC_ENTRY) != 0, left_on != 0) << "pass left on: " << left_on;
+  }
+  reset_run_state();
+  for (std::int32_t pass = 1001; pass <= 1012; ++pass) {
+    if (pass != PASS_MERGE_MOVES && pass != PASS_MAKE_BTST_MODIFY) off_list.push_back(pass);
+  }
+  EXPECT_FALSE(some_pass_runs());
+  option_flags |= OF_NO_VOLATILE;
+  EXPECT_TRUE(some_pass_runs());
+  option_flags &= ~OF_NO_VOLATILE;
+  option_flags &= ~OF_NO_BTSTC;
+  EXPECT_TRUE(some_pass_runs());
+  reset_run_state();
 }
 
 }  // namespace
