@@ -235,7 +235,8 @@ void mark_function_bodies(Statement* first) {
   }
 }
 
-void mark_return_only(Statement* first, std::uint32_t return_insn) {
+bool mark_return_only(Statement* first, std::uint32_t return_insn) {
+  bool marked = false;
   Statement* s = first;
   while (s) {
     if (!(s->flags & SF_FUNC_ENTRY)) {
@@ -265,8 +266,10 @@ void mark_return_only(Statement* first, std::uint32_t return_insn) {
     bool return_only = u && (u->flags & SF_END_LABEL) && found;
     if (u) u->flags &= ~SF_RETURN_ONLY;
     set_flag(s, SF_RETURN_ONLY, return_only);
+    marked = marked || return_only;
     s = u ? u->next : nullptr;
   }
+  return marked;
 }
 
 void mark_no_opt_regions(Statement* first) {

@@ -21,8 +21,8 @@ void mark_function_entries(Statement* first);
 void mark_end_labels(Statement* first);
 void mark_m_l_labels(Statement* first);
 void mark_function_bodies(Statement* first);
-// return_insn is INSN_RTS or INSN_REIT.
-void mark_return_only(Statement* first, std::uint32_t return_insn);
+// return_insn is INSN_RTS or INSN_REIT. True when it marked some function.
+bool mark_return_only(Statement* first, std::uint32_t return_insn);
 void mark_no_opt_regions(Statement* first);
 void mark_conditional_regions(Statement* first);
 

@@ -19,8 +19,8 @@ SourceUnit* unit_tail = nullptr;
 // marking and merging for interrupt handlers that only return.
 void drop_push_pop_and_merge_reit(Statement* first) {
   pass_drop_push_pop(first);
-  mark_return_only(first, INSN_REIT);
-  pass_merge_return_only(first, INSN_REIT);
+  // Only marked functions are merged: without one, there is nothing to do.
+  if (mark_return_only(first, INSN_REIT)) pass_merge_return_only(first, INSN_REIT);
 }
 
 void merge_rts_only(Statement* first) { pass_merge_return_only(first, INSN_RTS); }

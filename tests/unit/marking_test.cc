@@ -217,9 +217,9 @@ TEST_F(Marking, ReitOnlyFunctionIsMarkedOnlyByTheReitVariant) {
   Statement* entry = first->next->next;
   ASSERT_EQ(entry->flags & ENTRY, ENTRY);
   EXPECT_EQ(entry->flags & RET, 0u);
-  mark_return_only(first, INSN_REIT);
+  EXPECT_TRUE(mark_return_only(first, INSN_REIT));
   EXPECT_EQ(entry->flags & RET, RET);
-  mark_return_only(first, INSN_RTS);
+  EXPECT_FALSE(mark_return_only(first, INSN_RTS));
   EXPECT_EQ(entry->flags & RET, 0u);
 }
 
