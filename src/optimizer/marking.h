@@ -26,9 +26,9 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn);
 void mark_no_opt_regions(Statement* first);
 void mark_conditional_regions(Statement* first);
 
-// The marking walks in their order: inline assembly, function entries, end
-// labels, M and L labels, bodies, rts-only functions, ._tarvox OFF regions,
-// conditional code.
+// The marks of the marking walks in their order: inline assembly, function
+// entries, end labels, M and L labels, bodies, rts-only functions, ._tarvox
+// OFF regions, conditional code (four of them made in one walk).
 void mark_unit_structure(Statement* first);
 
 void reset_marking();
