@@ -39,6 +39,8 @@ int line_copy(const std::string& from, const std::string& to) {
 }
 
 Measure run(const std::vector<std::string>& args, const std::string& stdout_file) {
+  // What is still buffered would otherwise be written by the child too.
+  std::fflush(stdout);
   auto start = std::chrono::steady_clock::now();
   pid_t pid = fork();
   if (pid == 0) {
