@@ -228,6 +228,35 @@ void enter_code_section(SectionState* sections, std::string_view name) {
   sections->inner_section = copy_string(name);
 }
 
+enum class Host { kNo, kYes, kPassEnds };
+
+// The outer scan of pass 1012 at s (not a CODE section directive): whether
+// s is an rts that hosts the return-only functions of its section, with the
+// anchors of the labels it takes in *at, or whether the pass ends here.
+// pending_own_return carries over from statement to statement.
+Host host_at(Statement* s, bool* pending_own_return, Anchors* at) {
+  if (s->kind != STMT_INSN || (s->flags & SF_REWRITTEN)) return Host::kNo;
+  if (s->flags & SF_RETURN_ONLY) {
+    *pending_own_return = true;
+    return Host::kNo;
+  }
+  if (!is_insn(s, INSN_RTS)) return Host::kNo;
+  if (*pending_own_return) {
+    // The return-only function's own rts.
+    *pending_own_return = false;
+    return Host::kNo;
+  }
+  // No labels go onto a return that is assembled once, never or many
+  // times, nor onto one with nothing in front of it.
+  if ((s->flags & SF_NOT_MOVABLE) || !s->prev) return Host::kNo;
+  Statement* end = find_end_label(s);
+  if (!end) return Host::kPassEnds;
+  if (end->flags & SF_NOT_MOVABLE) return Host::kNo;
+  *at = Anchors{s->prev, end_anchor_from(s)};
+  if (at->end->flags & SF_NOT_MOVABLE) return Host::kNo;
+  return Host::kYes;
+}
+
 }  // namespace
 
 void reference_attach_return_only(Statement* first) {
@@ -238,27 +267,11 @@ void reference_attach_return_only(Statement* first) {
       enter_code_section(&sections, *name);
       continue;
     }
-    if (s->kind != STMT_INSN || (s->flags & SF_REWRITTEN)) continue;
-    if (s->flags & SF_RETURN_ONLY) {
-      pending_own_return = true;
-      continue;
-    }
-    if (!is_insn(s, INSN_RTS)) continue;
-    if (pending_own_return) {
-      // The return-only function's own rts.
-      pending_own_return = false;
-      continue;
-    }
-    // No labels go onto a return that is assembled once, never or many
-    // times, nor onto one with nothing in front of it.
-    if ((s->flags & SF_NOT_MOVABLE) || !s->prev) continue;
-
     // Host the return-only functions at this rts.
-    Statement* end = find_end_label(s);
-    if (!end) return;
-    if (end->flags & SF_NOT_MOVABLE) continue;
-    Anchors at{s->prev, end_anchor_from(s)};
-    if (at.end->flags & SF_NOT_MOVABLE) continue;
+    Anchors at{};
+    Host host = host_at(s, &pending_own_return, &at);
+    if (host == Host::kPassEnds) return;
+    if (host == Host::kNo) continue;
     // Every hosting rescans the whole unit: the functions of this section
     // may stand before or after the host.
     if (remove_candidates_of_section(first, &sections, &at, INSN_RTS, SF_REWRITTEN) == ScanResult::kPassEnds)
@@ -561,26 +574,12 @@ void pass_attach_return_only(Statement* first) {
       ids.outer_section = ids.inner_section = intern(&index, *name);
       continue;
     }
-    if (s->kind != STMT_INSN || (s->flags & SF_REWRITTEN)) continue;
-    if (s->flags & SF_RETURN_ONLY) {
-      pending_own_return = true;
-      continue;
-    }
-    if (!is_insn(s, INSN_RTS)) continue;
-    if (pending_own_return) {
-      // The return-only function's own rts.
-      pending_own_return = false;
-      continue;
-    }
-    if ((s->flags & SF_NOT_MOVABLE) || !s->prev) continue;
-
     // Host the return-only functions of this section at this rts, as the
     // literal pass does, with the inner scan answered by the index.
-    Statement* end = find_end_label(s);
-    if (!end) return;
-    if (end->flags & SF_NOT_MOVABLE) continue;
-    Anchors at{s->prev, end_anchor_from(s)};
-    if (at.end->flags & SF_NOT_MOVABLE) continue;
+    Anchors at{};
+    Host host = host_at(s, &pending_own_return, &at);
+    if (host == Host::kPassEnds) return;
+    if (host == Host::kNo) continue;
     if (index.stale) build_index(&index, first);
     if (scan_indexed(&index, 0, 0, &ids, &at, INSN_RTS, SF_REWRITTEN) == ScanResult::kPassEnds) return;
   }
