@@ -1,6 +1,7 @@
 #include "optimizer/units.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "commonize/commonize.h"
 #include "driver/memory.h"
@@ -72,18 +73,20 @@ bool pass_is_off(std::int32_t pass_number) {
   return std::find(off_list.begin(), off_list.end(), pass_number) != off_list.end();
 }
 
+namespace {
+
+bool row_runs(const PipelineRow& row) { return !pass_is_off(row.number) && row.condition(option_flags); }
+
+}  // namespace
+
 void run_pass_pipeline(Statement* first) {
   for (const PipelineRow& row : pipeline) {
-    if (!pass_is_off(row.number) && row.condition(option_flags)) row.pass(first);
+    if (row_runs(row)) row.pass(first);
   }
 }
 
 bool some_pass_runs() {
-  if (!pass_is_off(PASS_COMMONIZE)) return true;
-  for (const PipelineRow& row : pipeline) {
-    if (!pass_is_off(row.number) && row.condition(option_flags)) return true;
-  }
-  return false;
+  return !pass_is_off(PASS_COMMONIZE) || std::any_of(std::begin(pipeline), std::end(pipeline), row_runs);
 }
 
 void optimize_units(SourceUnit* unit) {
