@@ -65,12 +65,10 @@ void write_file(const std::string& path, const std::string& bytes) {
   std::fclose(f);
 }
 
-// Runs check_c_source on a file holding `bytes`; returns the exit status it
-// ended with (-1 when it passed) and the messages in `err`.
-int check_file(const std::string& leaf, const std::string& bytes, std::string* err) {
+// Runs check_c_source on `path`; returns the exit status it ended with (-1
+// when it passed) and the messages in `err`.
+int check_path(const std::string& path, std::string* err) {
   reset_run_state();
-  std::string path = temp_path(leaf);
-  write_file(path, bytes);
   int status = -1;
   testing::internal::CaptureStderr();
   try {
@@ -79,6 +77,14 @@ int check_file(const std::string& leaf, const std::string& bytes, std::string* e
     status = e.status;
   }
   *err = testing::internal::GetCapturedStderr();
+  return status;
+}
+
+// check_path on a file holding `bytes`.
+int check_file(const std::string& leaf, const std::string& bytes, std::string* err) {
+  std::string path = temp_path(leaf);
+  write_file(path, bytes);
+  int status = check_path(path, err);
   std::remove(path.c_str());
   return status;
 }
@@ -124,18 +130,11 @@ TEST(FirstLineCheck, JudgesOnlyTheFirst1022Bytes) {
 }
 
 TEST(FirstLineCheck, MissingFileCannotBeOpened) {
-  reset_run_state();
   std::string path = temp_path("does_not_exist.qsm");
   std::remove(path.c_str());
-  int status = -1;
-  testing::internal::CaptureStderr();
-  try {
-    check_c_source(path);
-  } catch (const RunExit& e) {
-    status = e.status;
-  }
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "(null)(0): C2910 (E)can't open " + path + "\n");
+  std::string err;
+  int status = check_path(path, &err);
+  EXPECT_EQ(err, "(null)(0): C2910 (E)can't open " + path + "\n");
   EXPECT_EQ(status, 4);
 }
 
