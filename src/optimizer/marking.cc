@@ -83,9 +83,61 @@ void close_level(std::uint32_t& depth) {
   if (depth) --depth;
 }
 
-// The steps of the four walks that look at one statement at a time, each
-// with the state it carries along the file. Each walk runs its own step;
-// mark_unit_structure runs the four steps in one walk.
+// The steps of the walks that look at one statement at a time, each with
+// the state it carries along the file. Each walk runs its own step;
+// mark_unit_structure runs these steps in one walk.
+
+// An inline-assembly block runs from its START line to its END line, both
+// marker lines included; a START without an END reaches to the end of the
+// unit.
+struct InlineAsmStep {
+  static constexpr std::string_view START = ";#### ASM START\n";
+  static constexpr std::string_view END = ";#### ASM END\n";
+  bool inside = false;
+
+  void operator()(Statement* s) {
+    if (inside) {
+      s->flags |= SF_INLINE_ASM;
+      inside = !is_asm_marker(s, END);
+    } else if (is_asm_marker(s, START)) {
+      s->flags |= SF_INLINE_ASM;
+      inside = true;
+    } else {
+      s->flags &= ~SF_INLINE_ASM;
+    }
+  }
+};
+
+// A function entry is the label line right after the .glb that names it
+// (or after a .rvector that follows the .glb). The step marks the entry
+// ahead of the walk; the statements up to it are passed over, so the walk
+// does not clear the mark again.
+struct FunctionEntryStep {
+  bool passing = false;
+  const Statement* resume = nullptr;  // where passing over ends; null: the end
+
+  void operator()(Statement* s) {
+    if (passing) {
+      if (s != resume) return;
+      passing = false;
+    }
+    s->flags &= ~SF_FUNC_ENTRY;
+    if (!is_directive(s, DIR_GLB) || !s->next) return;
+    Statement* after = s->next;
+    Statement* label = nullptr;
+    if (is_directive(after, DIR_RVECTOR) && is_label_line(after->next)) {
+      after->flags &= ~SF_FUNC_ENTRY;
+      label = after->next;
+    } else if (is_label_line(after)) {
+      label = after;
+    }
+    if (label && glb_names(s, label)) {
+      label->flags |= SF_FUNC_ENTRY;
+      passing = true;
+      resume = label->next;
+    }
+  }
+};
 
 void end_label_step(Statement* s) {
   // A label beginning with E inside an inline-assembly block is the user's
@@ -149,51 +201,13 @@ void report_unanalysed(Statement* first) {
 }
 
 void mark_inline_asm(Statement* first) {
-  static constexpr std::string_view START = ";#### ASM START\n";
-  static constexpr std::string_view END = ";#### ASM END\n";
-  Statement* s = first;
-  while (s) {
-    if (!is_asm_marker(s, START)) {
-      s->flags &= ~SF_INLINE_ASM;
-      s = s->next;
-      continue;
-    }
-    // The block runs to its END line, both marker lines included; a START
-    // without an END reaches to the end of the unit.
-    s->flags |= SF_INLINE_ASM;
-    for (s = s->next; s; s = s->next) {
-      s->flags |= SF_INLINE_ASM;
-      if (is_asm_marker(s, END)) {
-        s = s->next;
-        break;
-      }
-    }
-  }
+  InlineAsmStep step;
+  for (Statement* s = first; s; s = s->next) step(s);
 }
 
 void mark_function_entries(Statement* first) {
-  Statement* s = first;
-  while (s) {
-    s->flags &= ~SF_FUNC_ENTRY;
-    if (!is_directive(s, DIR_GLB) || !s->next) {
-      s = s->next;
-      continue;
-    }
-    Statement* after = s->next;
-    Statement* label = nullptr;
-    if (is_directive(after, DIR_RVECTOR) && is_label_line(after->next)) {
-      after->flags &= ~SF_FUNC_ENTRY;
-      label = after->next;
-    } else if (is_label_line(after)) {
-      label = after;
-    }
-    if (label && glb_names(s, label)) {
-      label->flags |= SF_FUNC_ENTRY;
-      s = label->next;
-    } else {
-      s = s->next;
-    }
-  }
+  FunctionEntryStep step;
+  for (Statement* s = first; s; s = s->next) step(s);
 }
 
 void mark_end_labels(Statement* first) {
@@ -283,16 +297,20 @@ void mark_conditional_regions(Statement* first) {
 }
 
 void mark_unit_structure(Statement* first) {
-  mark_inline_asm(first);
-  mark_function_entries(first);
-  // The end-label, M/L-label, ._tarvox and conditional-region walks in one:
-  // each statement's marks of these four depend only on the statements up
-  // to it and on the marks made before, and the body and return-only walks
-  // after them never read the ._tarvox and conditional marks, so the flags
-  // come out as the eight walks one after the other leave them.
+  // The inline-assembly, function-entry, end-label, M/L-label, ._tarvox and
+  // conditional-region walks in one: each statement's marks of these six
+  // depend only on the statements up to it and on the marks the steps before
+  // made on it (an entry is marked ahead, on a label no step after looks at
+  // for that mark), and the body and return-only walks after them never read
+  // the ._tarvox and conditional marks, so the flags come out as the eight
+  // walks one after the other leave them.
+  InlineAsmStep inline_asm;
+  FunctionEntryStep function_entry;
   NoOptStep no_opt;
   ConditionalStep conditional;
   for (Statement* s = first; s; s = s->next) {
+    inline_asm(s);
+    function_entry(s);
     end_label_step(s);
     m_l_label_step(s);
     no_opt(s);
