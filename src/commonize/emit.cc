@@ -21,6 +21,7 @@
 
 #include "commonize/search.h"
 #include "driver/memory.h"
+#include "optimizer/marking.h"
 #include "optimizer/units.h"
 #include "optimizer/walk.h"
 #include "source/formatter.h"
@@ -99,18 +100,16 @@ namespace {
 // shared subroutines included.
 std::unordered_set<std::string> labels_in_use;
 
-bool has_generated_form(std::string_view name) {
-  return name.rfind("_Tarvox_", 0) == 0 || name.rfind("E_Tarvox_", 0) == 0;
-}
-
 }  // namespace
 
 void note_labels_in_use(Statement* first_member) {
   labels_in_use.clear();
+  // The marking walk saw every label of the unit.
+  if (!(label_presence & LP_GENERATED_FORM_SEEN)) return;
   Statement* s = first_member;
   while (s && s->prev) s = s->prev;
   for (; s; s = s->next) {
-    if (s->label && has_generated_form(s->label->name)) labels_in_use.emplace(s->label->name);
+    if (s->label && has_generated_label_form(s->label->name)) labels_in_use.emplace(s->label->name);
   }
 }
 

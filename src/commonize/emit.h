@@ -18,7 +18,8 @@
 std::string shared_label_name(std::string_view file_name, std::int32_t n);
 // Records the labels of the generated form that the unit already defines
 // (a file optimised before, or the user's own), so that no shared label
-// defines one of them a second time.
+// defines one of them a second time. Reads the marking's label_presence:
+// without a label of that form it has nothing to record.
 void note_labels_in_use(Statement* first_member);
 // The shared label for number n from the first unit's file name, as an own
 // copy; when it (or its end label) is already defined in the unit, the next

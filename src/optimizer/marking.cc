@@ -151,6 +151,9 @@ void end_label_step(Statement* s) {
 void m_l_label_step(Statement* s) {
   set_flag(s, SF_M_LABEL, label_starts_with(s, 'M'));
   set_flag(s, SF_L_LABEL, label_starts_with(s, 'L'));
+  // Any label, on any line: the commonization looks for taken names only
+  // when there is one.
+  if (s->label && has_generated_label_form(s->label->name)) label_presence |= LP_GENERATED_FORM_SEEN;
 }
 
 struct NoOptStep {
@@ -193,6 +196,10 @@ struct ConditionalStep {
 };
 
 }  // namespace
+
+bool has_generated_label_form(std::string_view name) {
+  return name.rfind("_Tarvox_", 0) == 0 || name.rfind("E_Tarvox_", 0) == 0;
+}
 
 void report_unanalysed(Statement* first) {
   for (Statement* s = first; s; s = s->next) {

@@ -7,13 +7,21 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 struct Statement;
 
-enum LabelPresence : std::uint32_t { LP_END_LABEL_SEEN = 1 };
-// Set by mark_end_labels when it marks an end label; never reset within a
-// run (reset_marking restores the program-start value).
+enum LabelPresence : std::uint32_t {
+  LP_END_LABEL_SEEN = 1,       // set by mark_end_labels when it marks an end label
+  LP_GENERATED_FORM_SEEN = 2,  // set by mark_m_l_labels at a label of the shared-subroutine form
+};
+// Never reset within a run (reset_marking restores the program-start
+// value): with several units, a bit stays set for the later ones.
 extern std::uint32_t label_presence;
+
+// Whether a label has the form of a shared subroutine's labels
+// ("_Tarvox_..." or "E_Tarvox_...").
+bool has_generated_label_form(std::string_view name);
 
 void report_unanalysed(Statement* first);
 void mark_inline_asm(Statement* first);
