@@ -439,12 +439,6 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   index->gram = g;
   std::vector<EntryIndex::Entry> keyed;
   std::vector<EntryIndex::Entry> windows;
-  // Exact room up front: on a large unit the index is the commonization's
-  // peak of memory, and vectors grown by doubling leave up to half unused.
-  std::size_t can = 0;
-  for (Statement* s = first_member; s; s = s->chain_next) can += can_match(s) ? 1 : 0;
-  keyed.reserve(can);
-  windows.reserve(can);
   // recent[i % GRAM_MAX] is the i-th member seen, for the last few that can
   // match; `streak` counts (up to g) the members up to the current one that
   // all can match, each one allowed to follow the one before it in a run. A
