@@ -53,7 +53,7 @@ Statement* make_label_line(const Statement* templ, std::string_view name, std::s
   s->label->name = name;
   InsnDetail* d = new_insn_detail(1);
   d->mnemonic = "";
-  s->insn = d;
+  set_insn(s, d);
   std::string text(name);
   text += ':';
   text += tail;
@@ -73,7 +73,7 @@ Statement* make_generated_insn(const Statement* templ, std::string_view mnemonic
   d->size_code = SIZE_NONE;
   d->format_code = FMT_NONE;
   d->operand_count = operand_count;
-  s->insn = d;
+  set_insn(s, d);
   return s;
 }
 
@@ -207,7 +207,7 @@ void insert_calls(std::string_view label, std::int32_t l) {
     Statement* call = nullptr;
     if (first_call) {
       call = new_statement_like(p);
-      call->insn = first_call->insn;
+      set_insn(call, first_call->insn);
       call->text = first_call->text;
     } else {
       call = make_generated_insn(p, jump ? "jmp" : "jsr", jump ? INSN_JMP : INSN_JSR, 1);

@@ -67,7 +67,7 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
 
   Statement* fused = new_statement_like(step);
   fused->label = step->label ? copy_label(step) : nullptr;
-  fused->insn = d;
+  set_insn(fused, d);
   rebuild_source_text(fused);
   insert_after(jump, fused);
   delete_statement(step);

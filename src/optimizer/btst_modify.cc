@@ -70,7 +70,7 @@ bool fusable(const Statement* a, const Statement* b, const Statement* c) {
 Statement* new_statement_from(Statement* a, InsnDetail* detail, bool with_label) {
   Statement* s = new_statement_like(a);
   if (with_label && a->label) s->label = copy_label(a);
-  s->insn = detail;
+  set_insn(s, detail);
   return rebuild_source_text(s);
 }
 

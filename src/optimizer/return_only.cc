@@ -112,7 +112,7 @@ Statement* clone_label_line(const Statement* s) {
   d->size_code = s->insn->size_code;
   d->format_code = s->insn->format_code;
   d->operand_count = s->insn->operand_count;
-  clone->insn = d;
+  set_insn(clone, d);
   return clone;
 }
 

@@ -61,7 +61,7 @@ std::int32_t word_from_bytes(std::int32_t high, std::int32_t low) {
 Statement* finish_new_statement(Statement* first, InsnDetail* detail) {
   Statement* s = new_statement_like(first);
   if (first->label) s->label = copy_label(first);
-  s->insn = detail;
+  set_insn(s, detail);
   return rebuild_source_text(s);
 }
 

@@ -64,7 +64,7 @@ Statement* statement_from_line(const ParsedLine& line) {
     s->label = alloc_record<LabelRef>();
     s->label->name = line.label;
   }
-  if (line.kind == STMT_INSN) s->insn = insn_detail_from_line(line);
+  if (line.kind == STMT_INSN) set_insn(s, insn_detail_from_line(line));
   if (line.kind == STMT_DIRECTIVE) s->directive = directive_detail_from_line(line);
   return s;
 }

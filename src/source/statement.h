@@ -8,6 +8,7 @@
 // pass touched is written back byte for byte.
 #pragma once
 
+#include <cassert>
 #include <cstdint>
 #include <optional>
 #include <string_view>
@@ -127,6 +128,10 @@ struct DirectiveDetail {
 
 struct Statement {
   std::uint8_t kind = STMT_OTHER;
+  // insn's instruction id, kept by set_insn (0 without a detail): the walks
+  // that ask each statement which instruction it holds read it here instead
+  // of from the detail.
+  std::uint8_t insn_code = 0;
   std::uint32_t flags = 0;
   // Position in the code chain: increases along chain_next on members (the
   // reader numbers them, chain_insert gives a new member a number between its
@@ -146,15 +151,28 @@ struct Statement {
   DirectiveDetail* directive = nullptr;  // kind STMT_DIRECTIVE only
 };
 
+// Gives s its instruction detail (built whole: the id a detail holds never
+// changes once a statement has it).
+inline void set_insn(Statement* s, InsnDetail* d) {
+  s->insn = d;
+  s->insn_code = d ? static_cast<std::uint8_t>(d->insn_id) : 0;
+}
+
+// s's instruction id, as its detail holds it; s must have a detail.
+inline std::uint32_t insn_id_of(const Statement* s) {
+  assert(s->insn_code == s->insn->insn_id && "detail given without set_insn");
+  return s->insn_code;
+}
+
 // Helpers for the terms the passes use.
 inline bool is_instruction(const Statement* s) {
-  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id != 0;
+  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) != 0;
 }
 inline bool is_label_line(const Statement* s) {
-  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id == 0;
+  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) == 0;
 }
 inline bool is_insn(const Statement* s, std::uint32_t id) {
-  return s && s->kind == STMT_INSN && s->insn && s->insn->insn_id == id;
+  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) == id;
 }
 inline bool is_directive(const Statement* s, std::uint32_t id) {
   return s && s->kind == STMT_DIRECTIVE && s->directive && s->directive->directive_id == id;

@@ -137,7 +137,7 @@ enum InsnId : std::uint32_t {
   INSN_WAIT = 126,
   INSN_XCHG = 127,
   INSN_XOR = 128,
-  INSN_TABLE_END = 129,
+  INSN_TABLE_END = 129,  // every id fits the byte Statement::insn_code keeps
 };
 
 // Directive ids (row ids of the directive table).

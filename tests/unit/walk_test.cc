@@ -130,9 +130,10 @@ TEST_F(WalkTest, StatementInsertedByTheExaminerIsExaminedNext) {
     examined.push_back(s);
     if (s == nop) {
       added = new_statement_like(s);
-      added->insn = new_insn_detail(1);
-      added->insn->mnemonic = "nop";
-      added->insn->insn_id = INSN_NOP;
+      InsnDetail* d = new_insn_detail(1);
+      d->mnemonic = "nop";
+      d->insn_id = INSN_NOP;
+      set_insn(added, d);
       insert_after(s, rebuild_source_text(added));
     }
   });
