@@ -228,6 +228,7 @@ void mark_m_l_labels(Statement* first) {
 void mark_function_bodies(Statement* first) {
   Statement* s = first;
   while (s) {
+    prefetch_ahead(s);
     if (!(s->flags & SF_FUNC_ENTRY)) {
       s->flags &= ~SF_IN_FUNCTION;
       s = s->next;
@@ -236,6 +237,7 @@ void mark_function_bodies(Statement* first) {
     s->flags |= SF_IN_FUNCTION;
     Statement* u = s->next;
     while (u && !(u->flags & (SF_FUNC_ENTRY | SF_END_LABEL))) {
+      prefetch_ahead(u);
       u->flags |= SF_IN_FUNCTION;
       u = u->next;
     }
@@ -260,6 +262,7 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn) {
   bool marked = false;
   Statement* s = first;
   while (s) {
+    prefetch_ahead(s);
     if (!(s->flags & SF_FUNC_ENTRY)) {
       s->flags &= ~SF_RETURN_ONLY;
       s = s->next;
@@ -270,6 +273,7 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn) {
     bool found = false;
     Statement* u = s;
     while (u && (u->flags & SF_IN_FUNCTION) && !(u->flags & SF_END_LABEL)) {
+      prefetch_ahead(u);
       u->flags &= ~SF_RETURN_ONLY;
       if (u->flags & SF_INLINE_ASM) break;
       if ((u->flags & SF_FUNC_ENTRY) || u->kind == STMT_BLANK || is_directive(u, DIR__LINE) ||
@@ -316,6 +320,7 @@ void mark_unit_structure(Statement* first) {
   NoOptStep no_opt;
   ConditionalStep conditional;
   for (Statement* s = first; s; s = s->next) {
+    prefetch_ahead(s);
     inline_asm(s);
     function_entry(s);
     end_label_step(s);

@@ -396,6 +396,7 @@ void build_index(CandidateIndex* ix, Statement* first) {
   std::vector<int> last_segment_of_name(ix->names.size(), kNone);
   open_segment(ix, kNone);
   for (Statement* s = first; s; s = s->next) {
+    prefetch_ahead(s);
     if (SectionName name = code_section_name(s)) {
       int id = intern(ix, *name);
       open_segment(ix, id);
@@ -570,6 +571,7 @@ void pass_attach_return_only(Statement* first) {
   SectionIds ids;
   bool pending_own_return = false;
   for (Statement* s = first; s; s = s->next) {
+    prefetch_ahead(s);
     if (SectionName name = code_section_name(s)) {
       ids.outer_section = ids.inner_section = intern(&index, *name);
       continue;
@@ -589,6 +591,7 @@ void pass_merge_return_only(Statement* first, std::uint32_t return_insn) {
   CandidateIndex index;
   SectionIds ids;
   for (Statement* s = first; s; s = s->next) {
+    prefetch_ahead(s);
     if (SectionName name = code_section_name(s)) {
       ids.outer_section = ids.inner_section = intern(&index, *name);
       continue;

@@ -42,6 +42,7 @@ void walk_statements(Statement* first, Examine examine) {
       // A resumed walk that lands in an inline-assembly block skips it again.
       if (s->flags & SF_INLINE_ASM) continue;
     }
+    prefetch_ahead(s);
     examine(s);
     s = s->next;
   }

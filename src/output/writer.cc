@@ -53,6 +53,7 @@ void render_into(const Statement* s, OutputText& out) {
   const bool fcout = (option_flags & OF_FCOUT) != 0;
   const bool finfo = (option_flags & OF_FINFO) != 0;
   for (; s; s = s->next) {
+    prefetch_ahead(s);
     if (s->replacement) {
       if (fcout) {
         out.put(";;");
