@@ -201,6 +201,11 @@ int reference_run(Statement* ref, int want, Statement** run) {
 
 enum class Visit { next, dead, stop };
 
+// What is known of a member of the index being alike (instructions_alike)
+// the first member of its group: the details compared stay as they are, so
+// once tested, a member never needs its detail read again for this.
+enum Alike : std::uint8_t { ALIKE_UNKNOWN, ALIKE_YES, ALIKE_NO };
+
 // Members grouped by a hash, each group in chain order. A group is a range
 // of the sorted array built at the start, plus the members added later. A
 // member found dead (it can never be of use again) is passed over from then
@@ -259,6 +264,14 @@ class EntryIndex {
     sorted = std::vector<Entry>();
     skip_.resize(members_.size() + 1);
     for (std::size_t i = 0; i < skip_.size(); ++i) skip_[i] = static_cast<std::uint32_t>(i);
+    alike_.assign(members_.size(), ALIKE_UNKNOWN);
+  }
+
+  // The group's first member in the sorted array (dead or alive), or
+  // nullptr when the array holds none of the group.
+  Statement* first_of_group(std::uint64_t hash) const {
+    auto [lo, hi] = group(hash);
+    return lo < hi ? members_[lo] : nullptr;
   }
 
   void add(std::uint64_t hash, Statement* member) {
@@ -285,7 +298,9 @@ class EntryIndex {
 
   // Calls visit on each live member of the group with after < order <
   // before, in chain order, until it returns Visit::stop; a member for which
-  // it returns Visit::dead is never visited again.
+  // it returns Visit::dead is never visited again. With each member of the
+  // sorted array, visit gets the member's byte in alike_ (what is known of
+  // it being alike the group's first member); with an added one, nullptr.
   template <typename F>
   void visit_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before, F visit) {
     auto [lo, hi] = group(hash);
@@ -300,7 +315,7 @@ class EntryIndex {
       bool from_extra = t && (!s || t->order < s->order);
       Statement* m = from_extra ? t : s;
       if (!m || m->order >= before) return;
-      Visit v = visit(m);
+      Visit v = visit(m, from_extra ? nullptr : &alike_[i]);
       if (v == Visit::stop) return;
       if (from_extra) {
         if (v == Visit::dead) {
@@ -366,6 +381,7 @@ class EntryIndex {
   std::vector<std::uint32_t> group_begin_;
   std::vector<std::uint32_t> group_bucket_;
   std::vector<std::uint32_t> skip_;
+  std::vector<std::uint8_t> alike_;
   std::unordered_map<std::uint64_t, std::vector<Statement*>> added_;
 };
 
@@ -498,7 +514,7 @@ Statement* first_long_match(FastIndex& index, Statement* ref, Statement* start, 
   std::uint64_t h = 0;
   for (int j = 0; j < index.gram; ++j) h = gram_step(h, key_hash(run[j]));
   Statement* found = nullptr;
-  index.grams.visit_between(h, start->order, before, [&](Statement* m) {
+  index.grams.visit_between(h, start->order, before, [&](Statement* m, std::uint8_t*) {
     if (!window_alive(m, index.gram)) return Visit::dead;
     found = m;
     return Visit::stop;
@@ -529,9 +545,22 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
   OccurrenceTable& t = occurrence_table;
   clear_used_entries();
   Outcome outcome = Outcome::end;
-  index.keys.visit_between(key_hash(ref), start->order, before, [&](Statement* m) {
+  const std::uint64_t key = key_hash(ref);
+  // A member of the index can_match'ed when it was indexed, and of what
+  // statements_identical tests only its being deleted or switched off, the
+  // line after it and a table after a call can have changed since. So a
+  // member alike the group's first one, when the reference is alike it too,
+  // is identical to the reference exactly when it fits where it stands.
+  Statement* first = index.keys.first_of_group(key);
+  const bool ref_alike = first && ref->kind == STMT_INSN && !(ref->flags & SF_NO_OPT) && instructions_alike(ref, first);
+  index.keys.visit_between(key, start->order, before, [&](Statement* m, std::uint8_t* alike) {
     if (m->kind != STMT_INSN || (m->flags & SF_NO_OPT) || m->replacement) return Visit::dead;
-    if (m->insn->insn_id != ref->insn->insn_id || !statements_identical(ref, m)) return Visit::next;
+    if (ref_alike && alike && *alike == ALIKE_UNKNOWN) *alike = instructions_alike(m, first) ? ALIKE_YES : ALIKE_NO;
+    if (ref_alike && alike && *alike == ALIKE_YES) {
+      if (!fits_where_it_stands(m)) return Visit::next;
+    } else if (m->insn->insn_id != ref->insn->insn_id || !statements_identical(ref, m)) {
+      return Visit::next;
+    }
     append_occurrence(ref, m);
     if (t.occ_count < OCC_MAX_COUNT) return Visit::next;
     outcome = Outcome::full;

@@ -251,6 +251,30 @@ bool statements_identical(const Statement* r, const Statement* c) {
   return may_be_shared(c);
 }
 
+namespace {
+
+bool operands_alike(const Operand& a, const Operand& b) {
+  return a.mode == b.mode && a.value == b.value && a.text == b.text && a.symbol.has_value() == b.symbol.has_value() &&
+         (!a.symbol || *a.symbol == *b.symbol) && a.offset == b.offset && a.width == b.width && a.flags == b.flags;
+}
+
+}  // namespace
+
+bool instructions_alike(const Statement* a, const Statement* b) {
+  const InsnDetail* ad = a->insn;
+  const InsnDetail* bd = b->insn;
+  if (ad->insn_id != bd->insn_id || ad->size_code != bd->size_code || ad->format_code != bd->format_code ||
+      ad->operand_count != bd->operand_count) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < ad->operand_count; ++i) {
+    if (!operands_alike(ad->operands[i], bd->operands[i])) return false;
+  }
+  return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text == b->text;
+}
+
+bool fits_where_it_stands(const Statement* c) { return next_is_understood(c->next) && !call_reads_table(c); }
+
 bool find_occurrences(Statement* ref) {
   OccurrenceTable& t = occurrence_table;
   clear_occurrence_table();

@@ -64,6 +64,15 @@ bool barrier_between(const Statement* from, const Statement* to);
 bool is_code_section(const Statement* s);
 bool operands_identical(const Operand& a, const Operand& b);
 bool statements_identical(const Statement* r, const Statement* c);
+// Whether a and b hold the same instruction written alike: id, size, format
+// and every field of every operand equal, and for a jsr or jmp the whole
+// text. Being alike is an equivalence, and alike instructions pass every
+// comparison statements_identical makes of the two details and texts.
+bool instructions_alike(const Statement* a, const Statement* b);
+// What statements_identical asks of c beyond its own instruction and flags:
+// that the line after it is understood and that, as a call, it reads no
+// table (the two tests that depend on the lines around c).
+bool fits_where_it_stands(const Statement* c);
 bool find_occurrences(Statement* ref);
 void drop_adjacent();
 void extend_occurrences();

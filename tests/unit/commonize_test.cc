@@ -162,6 +162,53 @@ const PairCase pair_cases[] = {
 INSTANTIATE_TEST_SUITE_P(Commonize, StatementsIdentical, testing::ValuesIn(pair_cases),
                          [](const testing::TestParamInfo<PairCase>& info) { return info.param.name; });
 
+// ---- instructions_alike ----
+
+// Alike is stricter than identical: where two instructions are alike and the
+// candidate fits where it stands, statements_identical holds too.
+struct AlikeCase {
+  const char* name;
+  std::vector<std::string> lines;  // compared: line 0 and line 2
+  bool alike;
+  bool identical;
+};
+
+void PrintTo(const AlikeCase& c, std::ostream* os) { *os << c.name; }
+
+class InstructionsAlike : public testing::TestWithParam<AlikeCase> {
+ protected:
+  void SetUp() override { reset_run_state(); }
+};
+
+TEST_P(InstructionsAlike, IsStricterThanIdentical) {
+  const AlikeCase& c = GetParam();
+  File file = read_file(c.lines);
+  Statement* a = file.lines[0];
+  Statement* b = file.lines[2];
+  EXPECT_EQ(instructions_alike(a, b), c.alike);
+  EXPECT_EQ(instructions_alike(b, a), c.alike);
+  EXPECT_EQ(statements_identical(a, b), c.identical);
+  if (c.alike && fits_where_it_stands(b)) {
+    EXPECT_TRUE(statements_identical(a, b));
+  }
+}
+
+const AlikeCase alike_cases[] = {
+    {"same_line", {"	mov.w	#1,_x", "	nop", "	mov.w	#1,_x"}, true, true},
+    {"blanks_and_comment_differ", {"	mov.w	r0,r1", "	nop", "	mov.w  r0, r1 ; copy"}, true, true},
+    {"address_written_differently", {"	mov.w	r0,10", "	nop", "	mov.w	r0,0AH"}, false, true},
+    {"immediate_written_differently", {"	mov.w	#10,r0", "	nop", "	mov.w	#0AH,r0"}, false, false},
+    {"symbol_offsets_differ", {"	mov.w	_x+2,r0", "	nop", "	mov.w	_x+4,r0"}, false, false},
+    {"sizes_differ", {"	mov.w	r0,r1", "	nop", "	mov.b	r0l,r1l"}, false, false},
+    {"jsr_texts_differ", {"	jsr	_h", "	nop", "	jsr  _h"}, false, false},
+    {"alike_but_the_candidate_is_before_an_unanalysed_line",
+     {"	mov.w	r0,r1", "	nop", "	mov.w	r0,r1", "	jmp	?+"}, true, false},
+    {"alike_calls_but_a_table_follows_the_candidate", {"	jsr	_sw", "	nop", "	jsr	_sw", "	.word	1"}, true, false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Commonize, InstructionsAlike, testing::ValuesIn(alike_cases),
+                         [](const testing::TestParamInfo<AlikeCase>& info) { return info.param.name; });
+
 struct ShareCase {
   const char* name;
   std::vector<std::string> lines;  // the tested instruction is line 0
