@@ -30,7 +30,6 @@
 //     the code around it is assembled.
 #include "commonize/search.h"
 
-#include <algorithm>
 #include <iterator>
 
 #include "commonize/commonize.h"
@@ -56,8 +55,10 @@ constexpr std::uint32_t NOT_SHAREABLE[] = {
     INSN_UND,   INSN_WAIT,  INSN_STC,   INSN_LDC,  INSN_ADJNZ, INSN_SBJNZ,
 };
 static_assert(std::size(NOT_SHAREABLE) == 18);
+constexpr InsnIdSet NOT_SHAREABLE_SET(NOT_SHAREABLE);
 
 constexpr std::uint32_t FLOW_ENDING[] = {INSN_JMP, INSN_JMPI, INSN_JMPS, INSN_RTS, INSN_REIT};
+constexpr InsnIdSet FLOW_ENDING_SET(FLOW_ENDING);
 
 // Bytes a push or pop moves, by size code (none, .b, .w, .l, .a).
 constexpr std::int32_t PUSH_BYTES[] = {0, 1, 2, 4, 4};
@@ -67,11 +68,6 @@ std::int32_t shared_label_counter = 1;
 
 // Set by use_reference_search: commonize searches with the plain search.
 bool reference_search_on = false;
-
-template <std::size_t N>
-bool contains(const std::uint32_t (&ids)[N], std::uint32_t id) {
-  return std::find(std::begin(ids), std::end(ids), id) != std::end(ids);
-}
 
 // A line a run must not span: a label (on a label line or in front of a
 // directive such as "L9: ._line 12", where a loop may jump into the middle of
@@ -180,12 +176,12 @@ void clear_occurrence_table() {
 // Reads the detail only: the group's last instruction is asked again after
 // it was deleted, and a deleted statement keeps its detail.
 bool is_flow_ending(const Statement* s) {
-  return s && s->insn && contains(FLOW_ENDING, s->insn->insn_id);
+  return s && s->insn && FLOW_ENDING_SET.contains(s->insn->insn_id);
 }
 
 bool shareable_instruction(const Statement* x) {
   const InsnDetail* d = x->insn;
-  if (contains(NOT_SHAREABLE, d->insn_id)) return false;
+  if (NOT_SHAREABLE_SET.contains(d->insn_id)) return false;
   if (d->insn_id == INSN_JSR) {
     if (option_flags & OF_SP_ADJUST) return false;
     std::string_view callee = d->operands[0].text;

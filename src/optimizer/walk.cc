@@ -5,7 +5,6 @@
 // decided by flags_dead_after.
 #include "optimizer/walk.h"
 
-#include <algorithm>
 #include <iterator>
 
 #include "source/tables.h"
@@ -21,6 +20,7 @@ constexpr std::uint32_t FLAG_KILLERS[] = {
     INSN_SBB, INSN_SHA, INSN_SHL, INSN_STE, INSN_SUB, INSN_TST, INSN_XOR,
 };
 static_assert(std::size(FLAG_KILLERS) == 31);
+constexpr InsnIdSet FLAG_KILLER_SET(FLAG_KILLERS);
 
 bool is_debugging_line(const Statement* s) {
   return s->kind == STMT_DIRECTIVE && s->directive && is_debugging_directive(s->directive->directive_id);
@@ -31,7 +31,7 @@ bool is_high_byte_register(const Operand& op) { return op.mode == MODE_R0H || op
 }  // namespace
 
 bool is_flag_killer(std::uint32_t insn_id) {
-  return std::find(std::begin(FLAG_KILLERS), std::end(FLAG_KILLERS), insn_id) != std::end(FLAG_KILLERS);
+  return FLAG_KILLER_SET.contains(insn_id);
 }
 
 Statement* skip_after_unparsed(Statement* s) {
@@ -63,14 +63,14 @@ Statement* find_next_insn(Statement* s, std::uint32_t insn_id) {
   // A label line ends every search; an instruction with a label of its own
   // would lose that label when a pass deletes or folds it.
   if (!t || (t->flags & SF_INLINE_ASM) || t->label) return nullptr;
-  if (t->insn->insn_id != insn_id || !is_optimisable(t)) return nullptr;
+  if (insn_id_of(t) != insn_id || !is_optimisable(t)) return nullptr;
   return t;
 }
 
 Statement* find_chain_next_insn(Statement* s, std::uint32_t insn_id) {
   Statement* c = s->chain_next;
   if (!c || c->kind != STMT_INSN || (c->flags & SF_NO_OPT)) return nullptr;
-  if (c->insn->insn_id != insn_id || !is_optimisable(c)) return nullptr;
+  if (insn_id_of(c) != insn_id || !is_optimisable(c)) return nullptr;
   return c;
 }
 

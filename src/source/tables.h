@@ -3,6 +3,7 @@
 // addressing modes by the ids fixed here; the look-ups ignore letter case.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string_view>
 
@@ -308,6 +309,20 @@ std::uint32_t width_code(std::uint32_t number);
 // and for unknown codes).
 std::string_view size_suffix(std::uint32_t size_code);
 std::string_view format_suffix(std::uint32_t format_code);
+
+// A constant list of instruction ids as a table indexed by id, made when
+// the program is compiled: whether an id is in the list is one load.
+class InsnIdSet {
+ public:
+  template <std::size_t N>
+  constexpr explicit InsnIdSet(const std::uint32_t (&ids)[N]) : in_{} {
+    for (std::uint32_t id : ids) in_[id] = true;
+  }
+  constexpr bool contains(std::uint32_t id) const { return id <= INSN_TABLE_END && in_[id]; }
+
+ private:
+  bool in_[INSN_TABLE_END + 1];
+};
 
 // Groups of instructions and directives that the passes test.
 inline bool is_conditional_jump(std::uint32_t id) { return id >= INSN_JGEU && id <= INSN_JNO; }
