@@ -153,11 +153,12 @@ struct Statement {
 
 // A walk along next or chain_next is a chain of loads, each waiting for the
 // one before; the records mostly lie in memory in the order of the walk, so
-// a walk asks for the memory a little ahead of the record it is at and runs
-// at the speed of memory instead of its latency. (A hint only: the address
-// need not hold a record, and nothing is read from it.)
+// a walk asks for the memory some 80 records ahead of the one it is at
+// (the distance measured fastest on a large file) and runs at the speed of
+// memory instead of its latency. (A hint only: the address need not hold a
+// record, and nothing is read from it.)
 inline void prefetch_ahead(const Statement* s) {
-  constexpr std::uintptr_t AHEAD = 2048;
+  constexpr std::uintptr_t AHEAD = 8192;
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) + AHEAD));
 }
 
