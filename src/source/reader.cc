@@ -77,8 +77,11 @@ bool is_chain_member(const Statement* s) {
 // Drops every carriage return that stands directly before a line feed, in
 // place, as text-mode reading does; returns the new length.
 std::size_t drop_cr_before_lf(char* data, std::size_t size) {
-  std::size_t out = 0;
-  for (std::size_t i = 0; i < size; ++i) {
+  // Nothing moves before the first carriage return; most files have none.
+  const void* first_cr = std::memchr(data, '\r', size);
+  if (!first_cr) return size;
+  std::size_t out = static_cast<std::size_t>(static_cast<const char*>(first_cr) - data);
+  for (std::size_t i = out; i < size; ++i) {
     if (data[i] == '\r' && i + 1 < size && data[i + 1] == '\n') continue;
     data[out++] = data[i];
   }

@@ -93,6 +93,8 @@ const RoundTripCase kRoundTrips[] = {
     {"plain", kHead + "\tmov.w\t#1,R0  ; c\nL1:\n\n", kHead + "\tmov.w\t#1,R0  ; c\nL1:\n\n"},
     {"crlf_dropped", kHead + "\trts\r\n\r\n", kHead + "\trts\n\n"},
     {"lone_cr_kept", kHead + "\trts\r\rx\n", kHead + "\trts\r\rx\n"},
+    {"crlf_after_plain_lines", kHead + "\tnop\n\tnop\n\trts\r\n", kHead + "\tnop\n\tnop\n\trts\n"},
+    {"cr_as_last_byte_kept", kHead + "\tnop\n\trts\r", kHead + "\tnop\n\trts\r"},
     {"no_final_newline", kHead + "\trts", kHead + "\trts"},
     {"nul_bytes", kHead + std::string("\tmov\0.w\0\n", 9), kHead + std::string("\tmov\0.w\0\n", 9)},
     {"binary_garbage", kHead + "\x01\xff\xfe{}\x80\n\x7f", kHead + "\x01\xff\xfe{}\x80\n\x7f"},
