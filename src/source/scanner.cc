@@ -230,16 +230,16 @@ std::uint32_t next_token(Cursor& c, Token& t) {
 std::size_t scan_line(std::string_view bytes, std::size_t pos, std::vector<Token>& tokens) {
   Cursor c{bytes, pos};
   for (;;) {
-    Token t;
+    // Scanned in place: a token built aside and copied in costs more than
+    // the scanning of most tokens.
+    Token& t = tokens.emplace_back();
     t.kind = next_token(c, t);
     if (t.kind == TK_EOF) {
       // A last line without a line feed is read as if one ended it.
       t.kind = TK_EOL;
       t.text = "\n";
-      tokens.push_back(t);
       return c.pos;
     }
-    tokens.push_back(t);
     if (t.kind == TK_EOL) return c.pos + 1;
   }
 }

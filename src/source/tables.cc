@@ -24,6 +24,16 @@ std::uint32_t hash_of(std::string_view folded) {
   return h;
 }
 
+// Equality of two words of at most LONGEST_NAME bytes, compared in line
+// rather than by a library call that costs more than the comparison.
+bool same_short(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 // Index from lower-case name to row position, built once from a table: open
 // addressing in a power-of-two array. The tables hold each name once, so the
 // index finds the same row as a walk from row 0 would.
@@ -44,7 +54,7 @@ struct NameIndex {
     if (!fold(word, folded)) return 0;
     std::string_view key(folded, word.size());
     for (std::size_t i = hash_of(key) & (SLOTS - 1); rows[i]; i = (i + 1) & (SLOTS - 1))
-      if (names[i] == key) return rows[i];
+      if (same_short(names[i], key)) return rows[i];
     return 0;
   }
 };
