@@ -57,6 +57,7 @@
 #include <vector>
 
 #include "commonize/search.h"
+#include "driver/memory.h"
 #include "driver/settings.h"
 #include "source/statement.h"
 #include "source/tables.h"
@@ -455,6 +456,12 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   index->gram = g;
   std::vector<EntryIndex::Entry> keyed;
   std::vector<EntryIndex::Entry> windows;
+  // Room for one entry per statement record there is: the vectors never
+  // move, and the room no entry takes is never touched, so it costs no
+  // memory.
+  const std::size_t records = statement_bytes() / sizeof(Statement);
+  keyed.reserve(records);
+  windows.reserve(records);
   // recent[i % GRAM_MAX] is the i-th member seen, for the last few that can
   // match; `streak` counts (up to g) the members up to the current one that
   // all can match, each one allowed to follow the one before it in a run. A

@@ -114,6 +114,12 @@ void* alloc_statement_memory(std::size_t n) {
   return p;
 }
 
+std::size_t statement_bytes() {
+  std::size_t bytes = 0;
+  for (const Chunk* c = statement_region.chunks; c; c = c->next) bytes += c->used;
+  return bytes;
+}
+
 void* alloc_detail_memory(std::size_t n) {
   void* p = alloc_in(detail_region, n);
   if (!p) report_error(ERR_NO_MEMORY);

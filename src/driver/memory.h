@@ -21,6 +21,10 @@ void* try_alloc(std::size_t n);
 // consecutive memory.
 void* alloc_statement_memory(std::size_t n);
 
+// Bytes the statement region has handed out so far: divided by the size of
+// a statement record, an upper bound for the statements of the run.
+std::size_t statement_bytes();
+
 // A block for an instruction detail (ends the run like alloc_or_die), from a
 // region of their own for the same reason.
 void* alloc_detail_memory(std::size_t n);
