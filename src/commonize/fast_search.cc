@@ -479,6 +479,7 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   std::size_t seen = 0;
   for (Statement* s = first_member; s; s = s->chain_next, ++seen) {
     prefetch_ahead(s);
+    prefetch_detail_ahead(s);
     if (s->kind == STMT_INSN && has_nul(s->text)) return nullptr;
     if (is_directive(s, DIR_SECTION)) index->sections.add(s);
     if (!can_match(s)) {

@@ -437,6 +437,7 @@ void commonize(Statement* first_member) {
   FastSearchScope index(reference_search_on ? nullptr : first_member);
   for (Statement* r = first_member; r; r = r->chain_next) {
     prefetch_ahead(r);
+    prefetch_detail_ahead(r);
     if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
     if (is_directive(r, DIR_SECTION)) {
       if (is_code_section(r)) {

@@ -162,6 +162,13 @@ inline void prefetch_ahead(const Statement* s) {
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) + AHEAD));
 }
 
+// For a walk that reads the instruction details too: the details of the
+// lines read lie in their own region in file order, a third as large.
+inline void prefetch_detail_ahead(const Statement* s) {
+  constexpr std::uintptr_t AHEAD = 8192 / 3;
+  if (s->insn) __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->insn) + AHEAD));
+}
+
 // Gives s its instruction detail (built whole: the id a detail holds never
 // changes once a statement has it).
 inline void set_insn(Statement* s, InsnDetail* d) {
