@@ -22,6 +22,12 @@ std::uint32_t label_presence = 0;
 
 namespace {
 
+bool reit_seen = false;
+
+}  // namespace
+
+namespace {
+
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -319,8 +325,10 @@ void mark_unit_structure(Statement* first) {
   FunctionEntryStep function_entry;
   NoOptStep no_opt;
   ConditionalStep conditional;
+  reit_seen = false;
   for (Statement* s = first; s; s = s->next) {
     prefetch_ahead(s);
+    if (is_insn(s, INSN_REIT)) reit_seen = true;
     inline_asm(s);
     function_entry(s);
     end_label_step(s);
@@ -332,4 +340,9 @@ void mark_unit_structure(Statement* first) {
   mark_return_only(first, INSN_RTS);
 }
 
-void reset_marking() { label_presence = 0; }
+bool unit_has_reit() { return reit_seen; }
+
+void reset_marking() {
+  label_presence = 0;
+  reit_seen = false;
+}

@@ -39,4 +39,9 @@ void mark_conditional_regions(Statement* first);
 // OFF regions, conditional code (four of them made in one walk).
 void mark_unit_structure(Statement* first);
 
+// Whether the unit mark_unit_structure marked last holds a reit
+// instruction. No pass makes one (a shared copy only repeats one there is),
+// so without one the reit-only marking of pass 1010 has nothing to find.
+bool unit_has_reit();
+
 void reset_marking();

@@ -20,8 +20,9 @@ SourceUnit* unit_tail = nullptr;
 // marking and merging for interrupt handlers that only return.
 void drop_push_pop_and_merge_reit(Statement* first) {
   pass_drop_push_pop(first);
-  // Only marked functions are merged: without one, there is nothing to do.
-  if (mark_return_only(first, INSN_REIT)) pass_merge_return_only(first, INSN_REIT);
+  // Only marked functions are merged: without one, there is nothing to do,
+  // and without a reit in the unit there is none to mark.
+  if (unit_has_reit() && mark_return_only(first, INSN_REIT)) pass_merge_return_only(first, INSN_REIT);
 }
 
 void merge_rts_only(Statement* first) { pass_merge_return_only(first, INSN_RTS); }
