@@ -79,7 +79,7 @@ bool is_run_barrier(const Statement* s) {
   if (s->kind == STMT_BLANK) return false;
   if (s->label) return true;
   if (s->kind != STMT_DIRECTIVE) return false;
-  std::uint32_t id = s->directive->directive_id;
+  std::uint32_t id = directive_id_of(s);
   return !is_debugging_directive(id) && id != DIR_SECTION;
 }
 
@@ -88,10 +88,10 @@ bool is_run_barrier(const Statement* s) {
 // its call (a .word list after a call of a switch helper), and in a shared
 // copy the rts would follow the call instead.
 bool call_reads_table(const Statement* x) {
-  std::uint32_t id = x->insn->insn_id;
+  std::uint32_t id = insn_id_of(x);
   if (id != INSN_JSR && id != INSN_JSRI && id != INSN_JSRS) return false;
   for (const Statement* s = x->next; s && s != x->chain_next; s = s->next) {
-    if (s->kind == STMT_DIRECTIVE && !is_debugging_directive(s->directive->directive_id)) return true;
+    if (s->kind == STMT_DIRECTIVE && !is_debugging_directive(directive_id_of(s))) return true;
   }
   return false;
 }

@@ -184,7 +184,7 @@ struct ConditionalStep {
 
   void operator()(Statement* s) {
     if (s->kind == STMT_DIRECTIVE && s->directive) {
-      switch (s->directive->directive_id) {
+      switch (directive_id_of(s)) {
         case DIR_IF: ++depths.if_depth; break;
         case DIR_ENDIF: close_level(depths.if_depth); break;
         case DIR_MACRO: ++depths.macro_depth; break;

@@ -81,7 +81,7 @@ Statement* find_return_in_body(Statement* s, std::uint32_t return_insn) {
 bool passes_before_align(const Statement* s) {
   if (s->kind == STMT_BLANK) return true;  // blank, comment or deleted
   if (s->kind != STMT_DIRECTIVE || !s->directive) return false;
-  std::uint32_t id = s->directive->directive_id;
+  std::uint32_t id = directive_id_of(s);
   return id == DIR_GLB || id == DIR_RVECTOR || is_debugging_directive(id);
 }
 

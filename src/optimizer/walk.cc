@@ -23,7 +23,7 @@ static_assert(std::size(FLAG_KILLERS) == 31);
 constexpr InsnIdSet FLAG_KILLER_SET(FLAG_KILLERS);
 
 bool is_debugging_line(const Statement* s) {
-  return s->kind == STMT_DIRECTIVE && s->directive && is_debugging_directive(s->directive->directive_id);
+  return s->kind == STMT_DIRECTIVE && s->directive && is_debugging_directive(directive_id_of(s));
 }
 
 bool is_high_byte_register(const Operand& op) { return op.mode == MODE_R0H || op.mode == MODE_R1H; }

@@ -65,7 +65,7 @@ Statement* statement_from_line(const ParsedLine& line) {
     s->label->name = line.label;
   }
   if (line.kind == STMT_INSN) set_insn(s, insn_detail_from_line(line));
-  if (line.kind == STMT_DIRECTIVE) s->directive = directive_detail_from_line(line);
+  if (line.kind == STMT_DIRECTIVE) set_directive(s, directive_detail_from_line(line));
   return s;
 }
 

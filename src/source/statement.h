@@ -132,6 +132,9 @@ struct Statement {
   // that ask each statement which instruction it holds read it here instead
   // of from the detail.
   std::uint8_t insn_code = 0;
+  // directive's directive id, kept by set_directive (0 without a detail), for
+  // the same reason.
+  std::uint8_t directive_code = 0;
   std::uint32_t flags = 0;
   // Position in the code chain: increases along chain_next on members (the
   // reader numbers them, chain_insert gives a new member a number between its
@@ -182,6 +185,18 @@ inline std::uint32_t insn_id_of(const Statement* s) {
   return s->insn_code;
 }
 
+// Gives s its directive detail (built whole, like an instruction's).
+inline void set_directive(Statement* s, DirectiveDetail* d) {
+  s->directive = d;
+  s->directive_code = d ? static_cast<std::uint8_t>(d->directive_id) : 0;
+}
+
+// s's directive id, as its detail holds it; s must have a detail.
+inline std::uint32_t directive_id_of(const Statement* s) {
+  assert(s->directive_code == s->directive->directive_id && "detail given without set_directive");
+  return s->directive_code;
+}
+
 // Helpers for the terms the passes use.
 inline bool is_instruction(const Statement* s) {
   return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) != 0;
@@ -193,7 +208,7 @@ inline bool is_insn(const Statement* s, std::uint32_t id) {
   return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) == id;
 }
 inline bool is_directive(const Statement* s, std::uint32_t id) {
-  return s && s->kind == STMT_DIRECTIVE && s->directive && s->directive->directive_id == id;
+  return s && s->kind == STMT_DIRECTIVE && s->directive && directive_id_of(s) == id;
 }
 inline bool is_optimisable(const Statement* s) { return !s->replacement.has_value(); }
 

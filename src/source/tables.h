@@ -212,7 +212,7 @@ enum DirectiveId : std::uint32_t {
   DIR__INSPECT = 66,
   DIR__TARVOX = 67,
   DIR_RVECTOR = 68,
-  DIR_TABLE_END = 69,
+  DIR_TABLE_END = 69,  // every id fits the byte Statement::directive_code keeps
 };
 
 // Register/keyword ids, which double as the addressing modes of operands.
