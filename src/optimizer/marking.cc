@@ -264,6 +264,77 @@ void mark_function_bodies(Statement* first) {
   }
 }
 
+namespace {
+
+// The return-only test of entry s: walks the body from the entry, where only
+// comments, line information and return instructions may stand before the
+// end label, clearing the mark on what it passes. Returns where the walk
+// stopped (null at the end of the list); *return_only tells whether it
+// reached the end label having passed a return.
+Statement* scan_body_for_return_only(Statement* s, std::uint32_t return_insn, bool* return_only) {
+  bool found = false;
+  Statement* u = s;
+  while (u && (u->flags & SF_IN_FUNCTION) && !(u->flags & SF_END_LABEL)) {
+    prefetch_ahead(u);
+    u->flags &= ~SF_RETURN_ONLY;
+    if (u->flags & SF_INLINE_ASM) break;
+    if ((u->flags & SF_FUNC_ENTRY) || u->kind == STMT_BLANK || is_directive(u, DIR__LINE) ||
+        is_directive(u, DIR__INSPECT)) {
+      u = u->next;
+      continue;
+    }
+    if (is_insn(u, return_insn)) {
+      found = true;
+      u = u->next;
+      continue;
+    }
+    break;
+  }
+  *return_only = u && (u->flags & SF_END_LABEL) && found;
+  return u;
+}
+
+// The body and rts-only walks in one. The return-only test of an entry reads
+// the marks of its own body only, from the entry to its end label, and the
+// body walk has made them all when it reaches the end label; every statement
+// but such an entry loses the return-only mark, as the return-only walk
+// leaves it.
+void mark_bodies_and_rts_only(Statement* first) {
+  constexpr std::uint32_t BODY_MARKS = SF_IN_FUNCTION | SF_RETURN_ONLY;
+  Statement* s = first;
+  while (s) {
+    prefetch_ahead(s);
+    if (!(s->flags & SF_FUNC_ENTRY)) {
+      s->flags &= ~BODY_MARKS;
+      s = s->next;
+      continue;
+    }
+    s->flags |= SF_IN_FUNCTION;
+    Statement* u = s->next;
+    while (u && !(u->flags & (SF_FUNC_ENTRY | SF_END_LABEL))) {
+      prefetch_ahead(u);
+      u->flags = (u->flags | SF_IN_FUNCTION) & ~SF_RETURN_ONLY;
+      u = u->next;
+    }
+    if (!u) {
+      clear_from(s, nullptr, BODY_MARKS);
+      return;
+    }
+    if (u->flags & SF_FUNC_ENTRY) {
+      clear_from(s, u, BODY_MARKS);
+      s = u;
+      continue;
+    }
+    u->flags = (u->flags | SF_IN_FUNCTION) & ~SF_RETURN_ONLY;
+    bool return_only = false;
+    scan_body_for_return_only(s, INSN_RTS, &return_only);
+    set_flag(s, SF_RETURN_ONLY, return_only);
+    s = u->next;
+  }
+}
+
+}  // namespace
+
 bool mark_return_only(Statement* first, std::uint32_t return_insn) {
   bool marked = false;
   Statement* s = first;
@@ -274,27 +345,8 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn) {
       s = s->next;
       continue;
     }
-    // Walk the body from the entry: only comments, line information and
-    // return instructions may stand before the end label.
-    bool found = false;
-    Statement* u = s;
-    while (u && (u->flags & SF_IN_FUNCTION) && !(u->flags & SF_END_LABEL)) {
-      prefetch_ahead(u);
-      u->flags &= ~SF_RETURN_ONLY;
-      if (u->flags & SF_INLINE_ASM) break;
-      if ((u->flags & SF_FUNC_ENTRY) || u->kind == STMT_BLANK || is_directive(u, DIR__LINE) ||
-          is_directive(u, DIR__INSPECT)) {
-        u = u->next;
-        continue;
-      }
-      if (is_insn(u, return_insn)) {
-        found = true;
-        u = u->next;
-        continue;
-      }
-      break;
-    }
-    bool return_only = u && (u->flags & SF_END_LABEL) && found;
+    bool return_only = false;
+    Statement* u = scan_body_for_return_only(s, return_insn, &return_only);
     if (u) u->flags &= ~SF_RETURN_ONLY;
     set_flag(s, SF_RETURN_ONLY, return_only);
     marked = marked || return_only;
@@ -318,9 +370,9 @@ void mark_unit_structure(Statement* first) {
   // conditional-region walks in one: each statement's marks of these six
   // depend only on the statements up to it and on the marks the steps before
   // made on it (an entry is marked ahead, on a label no step after looks at
-  // for that mark), and the body and return-only walks after them never read
-  // the ._tarvox and conditional marks, so the flags come out as the eight
-  // walks one after the other leave them.
+  // for that mark), and the body and return-only walks after them (run as
+  // one too) never read the ._tarvox and conditional marks, so the flags come
+  // out as the eight walks one after the other leave them.
   InlineAsmStep inline_asm;
   FunctionEntryStep function_entry;
   NoOptStep no_opt;
@@ -336,8 +388,7 @@ void mark_unit_structure(Statement* first) {
     no_opt(s);
     conditional(s);
   }
-  mark_function_bodies(first);
-  mark_return_only(first, INSN_RTS);
+  mark_bodies_and_rts_only(first);
 }
 
 bool unit_has_reit() { return reit_seen; }
