@@ -124,10 +124,10 @@ std::string_view make_shared_label(std::int32_t n) {
 }
 
 Statement* copy_instruction(const Statement* t, Statement* anchor) {
-  const InsnDetail* from = t->insn;
+  const InsnDetail* from = t->insn();
   Statement* s = make_generated_insn(t, copy_string(from->mnemonic), from->insn_id,
                                      from->operand_count);
-  InsnDetail* d = s->insn;
+  InsnDetail* d = s->insn();
   d->size_code = from->size_code;
   d->format_code = from->format_code;
   for (std::uint32_t i = 0; i < from->operand_count; ++i) d->operands[i] = copy_operand(from->operands[i]);
@@ -207,11 +207,11 @@ void insert_calls(std::string_view label, std::int32_t l) {
     Statement* call = nullptr;
     if (first_call) {
       call = new_statement_like(p);
-      set_insn(call, first_call->insn);
+      set_insn(call, first_call->insn());
       call->text = first_call->text;
     } else {
       call = make_generated_insn(p, jump ? "jmp" : "jsr", jump ? INSN_JMP : INSN_JSR, 1);
-      Operand& target = call->insn->operands[0];
+      Operand& target = call->insn()->operands[0];
       target = Operand();
       target.mode = MODE_ABS;
       target.text = label;

@@ -91,7 +91,7 @@ std::uint64_t text_hash(std::string_view text) {
 // non-symbolic one differ here, which holds as long as no operand text holds
 // a NUL byte (FastSearchScope checks that).
 std::uint64_t key_hash(const Statement* s) {
-  const InsnDetail* d = s->insn;
+  const InsnDetail* d = s->insn();
   std::uint64_t h = mix(0x7A27, d->insn_id);
   h = mix(h, d->size_code);
   h = mix(h, d->format_code);
@@ -131,7 +131,7 @@ std::uint64_t key_hash(const Statement* s) {
 bool can_match(const Statement* s) {
   if (s->kind != STMT_INSN || s->label || s->replacement) return false;
   if (s->flags & (SF_NO_OPT | SF_INLINE_ASM)) return false;
-  if (is_conditional_jump(s->insn->insn_id)) return false;
+  if (is_conditional_jump(s->insn()->insn_id)) return false;
   return shareable_instruction(s);
 }
 
@@ -176,7 +176,7 @@ bool window_alive(const Statement* m, int length) {
 int reference_run(Statement* ref, int want, Statement** run) {
   int n = 0;
   run[n++] = ref;
-  if (is_conditional_jump(ref->insn->insn_id) || is_flow_ending(ref)) return n;
+  if (is_conditional_jump(ref->insn()->insn_id) || is_flow_ending(ref)) return n;
   Statement* last = ref;
   for (Statement* s = ref->chain_next; s && n < want;) {
     if (s->kind == STMT_OTHER) break;
@@ -191,7 +191,7 @@ int reference_run(Statement* ref, int want, Statement** run) {
       continue;
     }
     // No occurrence matches a statement switched off or a conditional jump.
-    if ((s->flags & SF_NO_OPT) || is_conditional_jump(s->insn->insn_id)) break;
+    if ((s->flags & SF_NO_OPT) || is_conditional_jump(s->insn()->insn_id)) break;
     run[n++] = s;
     last = s;
     if (is_flow_ending(s)) break;
@@ -399,7 +399,7 @@ struct SectionList {
     bool code = is_code_section(s);
     at.push_back(s);
     is_code.push_back(code);
-    code_name.push_back(code ? s->directive->operands[0] : std::string_view());
+    code_name.push_back(code ? s->directive()->operands[0] : std::string_view());
   }
 
   void finish() {
@@ -574,7 +574,7 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
     if (ref_alike && alike && *alike == ALIKE_UNKNOWN) *alike = instructions_alike(m, first) ? ALIKE_YES : ALIKE_NO;
     if (ref_alike && alike && *alike == ALIKE_YES) {
       if (!fits_where_it_stands(m)) return Visit::next;
-    } else if (m->insn->insn_id != ref->insn->insn_id || !statements_identical(ref, m)) {
+    } else if (m->insn()->insn_id != ref->insn()->insn_id || !statements_identical(ref, m)) {
       return Visit::next;
     }
     append_occurrence(ref, m);

@@ -146,7 +146,7 @@ bool is_occurrence_start(const Statement* s, int n) {
 }  // namespace
 
 bool is_code_section(const Statement* s) {
-  const DirectiveDetail* d = s->directive;
+  const DirectiveDetail* d = s->directive();
   return d->operand_count >= 2 && d->operands[1] == "CODE";
 }
 
@@ -176,11 +176,11 @@ void clear_occurrence_table() {
 // Reads the detail only: the group's last instruction is asked again after
 // it was deleted, and a deleted statement keeps its detail.
 bool is_flow_ending(const Statement* s) {
-  return s && s->insn && FLOW_ENDING_SET.contains(s->insn->insn_id);
+  return s && s->insn() && FLOW_ENDING_SET.contains(s->insn()->insn_id);
 }
 
 bool shareable_instruction(const Statement* x) {
-  const InsnDetail* d = x->insn;
+  const InsnDetail* d = x->insn();
   if (NOT_SHAREABLE_SET.contains(d->insn_id)) return false;
   if (d->insn_id == INSN_JSR) {
     if (option_flags & OF_SP_ADJUST) return false;
@@ -230,8 +230,8 @@ bool statements_identical(const Statement* r, const Statement* c) {
   if ((r->flags | c->flags) & SF_NO_OPT) return false;
   // Inline assembly is the user's own code: never deleted for a call.
   if (c->flags & SF_INLINE_ASM) return false;
-  const InsnDetail* rd = r->insn;
-  const InsnDetail* cd = c->insn;
+  const InsnDetail* rd = r->insn();
+  const InsnDetail* cd = c->insn();
   if (is_conditional_jump(rd->insn_id) || is_conditional_jump(cd->insn_id)) return false;
   if (rd->size_code != cd->size_code || rd->format_code != cd->format_code ||
       rd->operand_count != cd->operand_count) {
@@ -257,8 +257,8 @@ bool operands_alike(const Operand& a, const Operand& b) {
 }  // namespace
 
 bool instructions_alike(const Statement* a, const Statement* b) {
-  const InsnDetail* ad = a->insn;
-  const InsnDetail* bd = b->insn;
+  const InsnDetail* ad = a->insn();
+  const InsnDetail* bd = b->insn();
   if (ad->insn_id != bd->insn_id || ad->size_code != bd->size_code || ad->format_code != bd->format_code ||
       ad->operand_count != bd->operand_count) {
     return false;
@@ -278,12 +278,12 @@ bool find_occurrences(Statement* ref) {
   for (Statement* c = ref->chain_next;; c = c->chain_next) {
     if (!c || t.occ_count >= OCC_MAX_COUNT) return found;
     if (is_directive(c, DIR_SECTION)) {
-      if (is_code_section(c)) scan_section = std::string(c->directive->operands[0]);
+      if (is_code_section(c)) scan_section = std::string(c->directive()->operands[0]);
       // The search fails as a whole at a CODE section of another name, even
       // with occurrences already collected.
       if (scan_section != reference_section) return false;
     }
-    Statement* m = find_chain_next_insn(c, ref->insn->insn_id);
+    Statement* m = find_chain_next_insn(c, ref->insn()->insn_id);
     if (m && statements_identical(ref, m)) {
       append_occurrence(ref, m);
       found = true;
@@ -347,7 +347,7 @@ void extend_occurrences() {
       }
       if (!t.occ_start[i] || !t.occ_cursor[i]) continue;
       Statement* cursor = t.occ_cursor[i];
-      Statement* m = find_chain_next_insn(cursor, s->insn->insn_id);
+      Statement* m = find_chain_next_insn(cursor, s->insn()->insn_id);
       if (m && !barrier_between(cursor, m) && statements_identical(s, m)) {
         t.occ_cursor[i] = m;
         t.occ_length[i] = len + 1;
@@ -401,7 +401,7 @@ bool uses_sp_unaccounted(const InsnDetail* d) {
 bool touches_stack(std::int32_t n) {
   bool touches = false;
   for_reference_run(n, [&](const Statement* t) {
-    const InsnDetail* d = t->insn;
+    const InsnDetail* d = t->insn();
     if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d) ||
         uses_sp_unaccounted(d))
       touches = true;
@@ -416,7 +416,7 @@ bool stack_balanced(std::int32_t n) {
   std::int64_t depth = 0;  // wide enough for any immediate
   bool negative = false;
   for_reference_run(n, [&](const Statement* t) {
-    const InsnDetail* d = t->insn;
+    const InsnDetail* d = t->insn();
     std::int32_t bytes = d->size_code < std::size(PUSH_BYTES) ? PUSH_BYTES[d->size_code] : 0;
     if (d->insn_id == INSN_PUSH) depth += bytes;
     if (d->insn_id == INSN_POP) depth -= bytes;
@@ -441,7 +441,7 @@ void commonize(Statement* first_member) {
     if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
     if (is_directive(r, DIR_SECTION)) {
       if (is_code_section(r)) {
-        reference_section = std::string(r->directive->operands[0]);
+        reference_section = std::string(r->directive()->operands[0]);
         scan_section = reference_section;
       }
       continue;

@@ -28,8 +28,8 @@ std::int32_t signed_of_size(std::int32_t value, std::uint32_t size_code) {
 
 // The adjnz step for the pair, or false when the pair does not qualify.
 bool adjnz_step(const Statement* step, const Statement* jump, std::int32_t* step_value) {
-  const InsnDetail* s = step->insn;
-  const InsnDetail* j = jump->insn;
+  const InsnDetail* s = step->insn();
+  const InsnDetail* j = jump->insn();
   // A byte step cannot count an address register.
   if (s->size_code == SIZE_B && s->operand_count >= 2 &&
       (s->operands[1].mode == MODE_A0 || s->operands[1].mode == MODE_A1))
@@ -52,7 +52,7 @@ bool adjnz_step(const Statement* step, const Statement* jump, std::int32_t* step
 }
 
 void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
-  const InsnDetail* s = step->insn;
+  const InsnDetail* s = step->insn();
   InsnDetail* d = new_insn_detail(3);
   d->mnemonic = "adjnz";
   d->insn_id = INSN_ADJNZ;
@@ -63,7 +63,7 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
   d->operands[0].flags = OPF_PLAIN;
   set_immediate_value(step_value, d, 0);
   d->operands[1] = copy_operand(s->operands[1]);
-  d->operands[2] = copy_operand(jump->insn->operands[0]);
+  d->operands[2] = copy_operand(jump->insn()->operands[0]);
 
   Statement* fused = new_statement_like(step);
   fused->label = step->label ? copy_label(step) : nullptr;

@@ -42,9 +42,9 @@ bool is_fusable_base(std::uint32_t mode) {
 
 // Whether the test a, the branch b and the set or clear c may be fused.
 bool fusable(const Statement* a, const Statement* b, const Statement* c) {
-  const InsnDetail* A = a->insn;
-  const InsnDetail* B = b->insn;
-  const InsnDetail* C = c->insn;
+  const InsnDetail* A = a->insn();
+  const InsnDetail* B = b->insn();
+  const InsnDetail* C = c->insn();
   if (A->size_code != SIZE_NONE || B->size_code != SIZE_NONE || C->size_code != SIZE_NONE) return false;
   if (B->format_code != FMT_NONE) return false;
   if (A->operand_count != 2 || C->operand_count != 2 || B->operand_count != 1) return false;
@@ -75,9 +75,9 @@ Statement* new_statement_from(Statement* a, InsnDetail* detail, bool with_label)
 }
 
 void fuse(Statement* a, Statement* b, Statement* c) {
-  const InsnDetail* A = a->insn;
-  const InsnDetail* B = b->insn;
-  const bool sets = c->insn->insn_id == INSN_BSET;
+  const InsnDetail* A = a->insn();
+  const InsnDetail* B = b->insn();
+  const bool sets = c->insn()->insn_id == INSN_BSET;
 
   InsnDetail* test = new_insn_detail(2);
   test->mnemonic = copy_string(sets ? "btsts" : "btstc");

@@ -48,8 +48,8 @@ bool is_copy_operand(const Operand& op, std::uint32_t size_code) {
 
 // Whether candidate, the move B,A after the move A,B of a, copies back.
 bool copies_back(const Statement* a, const Statement* candidate) {
-  const InsnDetail* A = a->insn;
-  const InsnDetail* B = candidate->insn;
+  const InsnDetail* A = a->insn();
+  const InsnDetail* B = candidate->insn();
   if (A->size_code != B->size_code || A->size_code == SIZE_L) return false;
   if (A->format_code != B->format_code) return false;
   if (A->operand_count != 2 || B->operand_count != 2) return false;
@@ -74,7 +74,7 @@ bool is_jump(std::uint32_t insn_id) { return insn_id == INSN_JMP || is_condition
 // label lines and blank or deleted lines; none when anything else stands in
 // between.
 const Statement* target_right_after(const Statement* j) {
-  const std::string_view target = j->insn->operands[0].text;
+  const std::string_view target = j->insn()->operands[0].text;
   for (const Statement* s = j->next; s; s = s->next) {
     if (is_label_line(s)) {
       if (s->label && s->label->name == target) return s;
@@ -97,8 +97,8 @@ void drop_push_pop(Statement* p) {
   if (p->label) return;
   Statement* q = find_next_insn(p, INSN_POPM);
   if (!q) return;
-  const InsnDetail* P = p->insn;
-  const InsnDetail* Q = q->insn;
+  const InsnDetail* P = p->insn();
+  const InsnDetail* Q = q->insn();
   if (P->operand_count != Q->operand_count) return;
   for (std::uint32_t i = 0; i < P->operand_count; ++i) {
     bool popped = false;
@@ -120,7 +120,7 @@ void pass_drop_reverse_move(Statement* first) {
 
 void pass_drop_jump_to_next(Statement* first) {
   walk_statements(first, [](Statement* s) {
-    if (is_instruction(s) && is_optimisable(s) && is_jump(s->insn->insn_id)) drop_jump_to_next(s);
+    if (is_instruction(s) && is_optimisable(s) && is_jump(s->insn()->insn_id)) drop_jump_to_next(s);
   });
 }
 

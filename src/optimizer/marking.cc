@@ -59,8 +59,8 @@ bool label_starts_with(const Statement* s, char letter) {
 
 // The first argument text of a directive, or nullptr when it has none.
 const std::string_view* first_argument(const Statement* s) {
-  if (s->kind != STMT_DIRECTIVE || !s->directive || s->directive->operand_count == 0) return nullptr;
-  return &s->directive->operands[0];
+  if (s->kind != STMT_DIRECTIVE || !s->directive() || s->directive()->operand_count == 0) return nullptr;
+  return &s->directive()->operands[0];
 }
 
 // Whether the .glb directive g names the label line l.
@@ -183,7 +183,7 @@ struct ConditionalStep {
   ConditionalDepths depths;
 
   void operator()(Statement* s) {
-    if (s->kind == STMT_DIRECTIVE && s->directive) {
+    if (s->kind == STMT_DIRECTIVE && s->directive()) {
       switch (directive_id_of(s)) {
         case DIR_IF: ++depths.if_depth; break;
         case DIR_ENDIF: close_level(depths.if_depth); break;

@@ -65,8 +65,8 @@ std::int32_t narrowed_hex_value(std::int32_t value, std::uint32_t size_code) {
 }
 
 bool merge_logic_immediates(Statement* first, Statement* candidate) {
-  InsnDetail* d1 = first->insn;
-  const InsnDetail* d2 = candidate->insn;
+  InsnDetail* d1 = first->insn();
+  const InsnDetail* d2 = candidate->insn();
   if (!same_shape(d1, d2)) return false;
   if (d1->operands[0].mode != MODE_IMM) return false;
   if (!(option_flags & OF_NO_VOLATILE) && !private_destination(d1->operands[1])) return false;
@@ -83,8 +83,8 @@ bool merge_logic_immediates(Statement* first, Statement* candidate) {
 }
 
 bool merge_moves(Statement* first, Statement* candidate) {
-  InsnDetail* d1 = first->insn;
-  const InsnDetail* d2 = candidate->insn;
+  InsnDetail* d1 = first->insn();
+  const InsnDetail* d2 = candidate->insn();
   if (!same_shape(d1, d2)) return false;
   if (!(d1->operands[0].flags & OPF_PLAIN)) return false;
   if (!next_is_understood(candidate->next)) return false;
@@ -104,7 +104,7 @@ template <typename Merge>
 void merge_into_first(Statement* first, Merge merge) {
   Statement* candidate = first;
   for (;;) {
-    candidate = find_next_insn(candidate, first->insn->insn_id);
+    candidate = find_next_insn(candidate, first->insn()->insn_id);
     if (!candidate || !merge(first, candidate)) return;
   }
 }

@@ -58,7 +58,7 @@ struct SectionState {
 // statement.
 SectionName code_section_name(const Statement* s) {
   if (!is_directive(s, DIR_SECTION)) return std::nullopt;
-  const DirectiveDetail* d = s->directive;
+  const DirectiveDetail* d = s->directive();
   if (d->operand_count < 2 || d->operands[1] != "CODE") return std::nullopt;
   return d->operands[0];
 }
@@ -80,7 +80,7 @@ Statement* find_return_in_body(Statement* s, std::uint32_t return_insn) {
 // Lines that may stand between a function's .align and its end label.
 bool passes_before_align(const Statement* s) {
   if (s->kind == STMT_BLANK) return true;  // blank, comment or deleted
-  if (s->kind != STMT_DIRECTIVE || !s->directive) return false;
+  if (s->kind != STMT_DIRECTIVE || !s->directive()) return false;
   std::uint32_t id = directive_id_of(s);
   return id == DIR_GLB || id == DIR_RVECTOR || is_debugging_directive(id);
 }
@@ -107,11 +107,11 @@ Statement* clone_label_line(const Statement* s) {
   if (s->label) clone->label = copy_label(s);
   clone->text = copy_string(s->text);
   InsnDetail* d = new_insn_detail(1);
-  d->mnemonic = copy_string(s->insn->mnemonic);
-  d->insn_id = s->insn->insn_id;
-  d->size_code = s->insn->size_code;
-  d->format_code = s->insn->format_code;
-  d->operand_count = s->insn->operand_count;
+  d->mnemonic = copy_string(s->insn()->mnemonic);
+  d->insn_id = s->insn()->insn_id;
+  d->size_code = s->insn()->size_code;
+  d->format_code = s->insn()->format_code;
+  d->operand_count = s->insn()->operand_count;
   set_insn(clone, d);
   return clone;
 }

@@ -23,7 +23,7 @@ static_assert(std::size(FLAG_KILLERS) == 31);
 constexpr InsnIdSet FLAG_KILLER_SET(FLAG_KILLERS);
 
 bool is_debugging_line(const Statement* s) {
-  return s->kind == STMT_DIRECTIVE && s->directive && is_debugging_directive(directive_id_of(s));
+  return s->kind == STMT_DIRECTIVE && s->directive() && is_debugging_directive(directive_id_of(s));
 }
 
 bool is_high_byte_register(const Operand& op) { return op.mode == MODE_R0H || op.mode == MODE_R1H; }
@@ -141,7 +141,7 @@ bool flags_dead_after(const Statement* s) {
         if (is_debugging_line(t)) continue;
         return false;
       case STMT_INSN:
-        return t->insn && is_flag_killer(t->insn->insn_id);
+        return t->insn() && is_flag_killer(t->insn()->insn_id);
       default:
         return false;
     }

@@ -99,8 +99,8 @@ InsnDetail* new_word_detail(const InsnDetail* from, std::uint32_t count) {
 // instructions of one kind on the two halves of one register, do together.
 // The result is not yet linked into the statement list.
 Statement* merge_byte_pair(Statement* first, Statement* second) {
-  const InsnDetail* f = first->insn;
-  const InsnDetail* g = second->insn;
+  const InsnDetail* f = first->insn();
+  const InsnDetail* g = second->insn();
   const Operand& f_source = f->operands[0];
   const Operand& g_source = g->operands[0];
   const bool f_low = is_low_half(f->operands[1].mode);
@@ -136,10 +136,10 @@ namespace {
 // The four statements of a load-and-logic pattern: a load and a logic
 // operation on the low half, then the same on the high half.
 void widen_load_logic(Statement* a, Statement* b, Statement* c, Statement* d) {
-  const InsnDetail* A = a->insn;
-  const InsnDetail* B = b->insn;
-  const InsnDetail* C = c->insn;
-  const InsnDetail* D = d->insn;
+  const InsnDetail* A = a->insn();
+  const InsnDetail* B = b->insn();
+  const InsnDetail* C = c->insn();
+  const InsnDetail* D = d->insn();
   for (const InsnDetail* x : {A, B, C, D})
     if (!has_shape(x, SIZE_B, 2)) return;
   if (B->insn_id == INSN_XOR && (B->format_code != FMT_NONE || D->format_code != FMT_NONE)) return;
@@ -216,8 +216,8 @@ bool sources_pair_up(const InsnDetail* A, const InsnDetail* B) {
 }
 
 void widen_two_operand_pair(Statement* a, Statement* b) {
-  if (!has_shape(a->insn, SIZE_B, 2) || !has_shape(b->insn, SIZE_B, 2)) return;
-  if (!sources_pair_up(a->insn, b->insn)) return;
+  if (!has_shape(a->insn(), SIZE_B, 2) || !has_shape(b->insn(), SIZE_B, 2)) return;
+  if (!sources_pair_up(a->insn(), b->insn())) return;
   if (!flags_dead_after(b->next)) return;
   insert_after(b, merge_byte_pair(a, b));
   delete_statement(a);
@@ -225,8 +225,8 @@ void widen_two_operand_pair(Statement* a, Statement* b) {
 }
 
 void widen_not_pair(Statement* a, Statement* b) {
-  const InsnDetail* A = a->insn;
-  const InsnDetail* B = b->insn;
+  const InsnDetail* A = a->insn();
+  const InsnDetail* B = b->insn();
   if (!has_shape(A, SIZE_B, 1) || !has_shape(B, SIZE_B, 1)) return;
   const std::uint32_t word = word_of_halves(A->operands[0].mode, B->operands[0].mode);
   if (word == AM_NONE || !flags_dead_after(b->next)) return;
@@ -257,10 +257,10 @@ void pass_widen_load_logic(Statement* first) {
 
 void pass_widen_byte_pairs(Statement* first) {
   walk_statements(first, [](Statement* s) {
-    if (!is_instruction(s) || !is_optimisable(s) || !widens_in_pairs(s->insn->insn_id)) return;
-    Statement* b = find_next_insn(s, s->insn->insn_id);
+    if (!is_instruction(s) || !is_optimisable(s) || !widens_in_pairs(s->insn()->insn_id)) return;
+    Statement* b = find_next_insn(s, s->insn()->insn_id);
     if (!b) return;
-    if (s->insn->insn_id == INSN_NOT)
+    if (s->insn()->insn_id == INSN_NOT)
       widen_not_pair(s, b);
     else
       widen_two_operand_pair(s, b);

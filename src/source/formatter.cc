@@ -77,7 +77,7 @@ InsnDetail* set_immediate_value(std::int32_t value, InsnDetail* d, std::uint32_t
 
 void rebuild_edited_text(Statement* s) {
   s->flags |= SF_REWRITTEN;
-  s->replacement = copy_string(instruction_line(s->insn));
+  s->replacement = copy_string(instruction_line(s->insn()));
 }
 
 Statement* rebuild_source_text(Statement* s) {
@@ -86,7 +86,7 @@ Statement* rebuild_source_text(Statement* s) {
     line += s->label->name;
     line += ':';
   }
-  line += instruction_line(s->insn);
+  line += instruction_line(s->insn());
   s->text = copy_string(line);
   s->replacement = std::nullopt;
   return s;

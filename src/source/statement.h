@@ -126,15 +126,17 @@ struct DirectiveDetail {
   std::string_view* operands = nullptr;  // room for max(1, operand_count) texts
 };
 
+// Which detail a statement has.
+enum DetailKind : std::uint8_t { DETAIL_NONE = 0, DETAIL_INSN = 1, DETAIL_DIRECTIVE = 2 };
+
 struct Statement {
   std::uint8_t kind = STMT_OTHER;
-  // insn's instruction id, kept by set_insn (0 without a detail): the walks
-  // that ask each statement which instruction it holds read it here instead
-  // of from the detail.
-  std::uint8_t insn_code = 0;
-  // directive's directive id, kept by set_directive (0 without a detail), for
-  // the same reason.
-  std::uint8_t directive_code = 0;
+  // The kind of the detail and its instruction or directive id, kept by
+  // set_insn and set_directive: the walks that ask each statement which
+  // instruction or directive it holds read them here instead of from the
+  // detail.
+  std::uint8_t detail_kind = DETAIL_NONE;
+  std::uint8_t detail_code = 0;
   std::uint32_t flags = 0;
   // Position in the code chain: increases along chain_next on members (the
   // reader numbers them, chain_insert gives a new member a number between its
@@ -150,8 +152,17 @@ struct Statement {
   // What the writer writes instead of text; "" for a deleted statement.
   OptTextRef replacement;
   LabelRef* label = nullptr;
-  InsnDetail* insn = nullptr;            // kind STMT_INSN only
-  DirectiveDetail* directive = nullptr;  // kind STMT_DIRECTIVE only
+  // The instruction detail (kind STMT_INSN) or the directive detail (kind
+  // STMT_DIRECTIVE), in one pointer: a statement never has both. A deleted
+  // statement keeps its detail.
+  void* detail = nullptr;
+
+  InsnDetail* insn() const {
+    return detail_kind == DETAIL_INSN ? static_cast<InsnDetail*>(detail) : nullptr;
+  }
+  DirectiveDetail* directive() const {
+    return detail_kind == DETAIL_DIRECTIVE ? static_cast<DirectiveDetail*>(detail) : nullptr;
+  }
 };
 
 // A walk along next or chain_next is a chain of loads, each waiting for the
@@ -169,46 +180,48 @@ inline void prefetch_ahead(const Statement* s) {
 // lines read lie in their own region in file order, a third as large.
 inline void prefetch_detail_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192 / 3;
-  if (s->insn) __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->insn) + AHEAD));
+  if (s->detail_kind == DETAIL_INSN) __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
 }
 
 // Gives s its instruction detail (built whole: the id a detail holds never
 // changes once a statement has it).
 inline void set_insn(Statement* s, InsnDetail* d) {
-  s->insn = d;
-  s->insn_code = d ? static_cast<std::uint8_t>(d->insn_id) : 0;
+  s->detail = d;
+  s->detail_kind = d ? DETAIL_INSN : DETAIL_NONE;
+  s->detail_code = d ? static_cast<std::uint8_t>(d->insn_id) : 0;
 }
 
-// s's instruction id, as its detail holds it; s must have a detail.
+// s's instruction id, as its detail holds it; s must have one.
 inline std::uint32_t insn_id_of(const Statement* s) {
-  assert(s->insn_code == s->insn->insn_id && "detail given without set_insn");
-  return s->insn_code;
+  assert(s->insn() && s->detail_code == s->insn()->insn_id && "detail given without set_insn");
+  return s->detail_code;
 }
 
 // Gives s its directive detail (built whole, like an instruction's).
 inline void set_directive(Statement* s, DirectiveDetail* d) {
-  s->directive = d;
-  s->directive_code = d ? static_cast<std::uint8_t>(d->directive_id) : 0;
+  s->detail = d;
+  s->detail_kind = d ? DETAIL_DIRECTIVE : DETAIL_NONE;
+  s->detail_code = d ? static_cast<std::uint8_t>(d->directive_id) : 0;
 }
 
-// s's directive id, as its detail holds it; s must have a detail.
+// s's directive id, as its detail holds it; s must have one.
 inline std::uint32_t directive_id_of(const Statement* s) {
-  assert(s->directive_code == s->directive->directive_id && "detail given without set_directive");
-  return s->directive_code;
+  assert(s->directive() && s->detail_code == s->directive()->directive_id && "detail given without set_directive");
+  return s->detail_code;
 }
 
 // Helpers for the terms the passes use.
 inline bool is_instruction(const Statement* s) {
-  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) != 0;
+  return s && s->kind == STMT_INSN && s->detail_kind == DETAIL_INSN && insn_id_of(s) != 0;
 }
 inline bool is_label_line(const Statement* s) {
-  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) == 0;
+  return s && s->kind == STMT_INSN && s->detail_kind == DETAIL_INSN && insn_id_of(s) == 0;
 }
 inline bool is_insn(const Statement* s, std::uint32_t id) {
-  return s && s->kind == STMT_INSN && s->insn && insn_id_of(s) == id;
+  return s && s->kind == STMT_INSN && s->detail_kind == DETAIL_INSN && insn_id_of(s) == id;
 }
 inline bool is_directive(const Statement* s, std::uint32_t id) {
-  return s && s->kind == STMT_DIRECTIVE && s->directive && directive_id_of(s) == id;
+  return s && s->kind == STMT_DIRECTIVE && s->detail_kind == DETAIL_DIRECTIVE && directive_id_of(s) == id;
 }
 inline bool is_optimisable(const Statement* s) { return !s->replacement.has_value(); }
 

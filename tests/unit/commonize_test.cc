@@ -85,8 +85,8 @@ TEST_P(OperandsIdentical, ComparesAsTheModeRequires) {
   File file = read_file({c.a, c.b});
   ASSERT_EQ(file.lines[0]->kind, STMT_INSN);
   ASSERT_EQ(file.lines[1]->kind, STMT_INSN);
-  const Operand& a = file.lines[0]->insn->operands[c.operand];
-  const Operand& b = file.lines[1]->insn->operands[c.operand];
+  const Operand& a = file.lines[0]->insn()->operands[c.operand];
+  const Operand& b = file.lines[1]->insn()->operands[c.operand];
   EXPECT_EQ(operands_identical(a, b), c.identical);
   EXPECT_EQ(operands_identical(b, a), c.identical);
 }
@@ -494,7 +494,7 @@ TEST_F(Commonize, GeneratedStatementsCarryTheirFlags) {
   commonize(file.first->chain_next);
 
   Statement* call = entry->next;
-  ASSERT_EQ(call->insn->insn_id, INSN_JSR);
+  ASSERT_EQ(call->insn()->insn_id, INSN_JSR);
   EXPECT_EQ(call->text, "\tjsr\t_Tarvox_prog_1\n");
   EXPECT_EQ(call->flags, (entry->flags & ~(SF_FUNC_ENTRY | SF_RETURN_ONLY)) | SF_NO_OPT | SF_SHARED_CALL);
   EXPECT_FALSE(call->flags & SF_FUNC_ENTRY);

@@ -104,7 +104,7 @@ TEST_F(Rebuild, SourceTextCarriesTheLabel) {
   ASSERT_TRUE(is_insn(s, INSN_MOV));
   s->replacement = std::string_view("stale");
   s->flags |= SF_REWRITTEN;
-  set_immediate_value(2, s->insn, 0);
+  set_immediate_value(2, s->insn(), 0);
   EXPECT_EQ(rebuild_source_text(s), s);
   EXPECT_EQ(s->text, "L5:\tmov.w\t#2,R0\n");
   EXPECT_FALSE(s->replacement.has_value());

@@ -60,7 +60,7 @@ TEST(Invariants, SharedEmptyDetailsStayEmptyThroughWholeRuns) {
   reset_run_state();
   Statement* label = read_source_text("L9:\n\trts\n\t.align\n");
   ASSERT_TRUE(label && label->next && label->next->next);
-  const InsnDetail* d = label->insn;
+  const InsnDetail* d = label->insn();
   ASSERT_TRUE(is_label_line(label));
   EXPECT_TRUE(d->mnemonic.empty());
   EXPECT_EQ(d->size_code, 0u);
@@ -69,12 +69,12 @@ TEST(Invariants, SharedEmptyDetailsStayEmptyThroughWholeRuns) {
   EXPECT_TRUE(is_empty_operand(d->operands[0]));
   const Statement* rts = label->next;
   ASSERT_TRUE(is_instruction(rts));
-  EXPECT_EQ(rts->insn->operand_count, 0u);
-  EXPECT_TRUE(is_empty_operand(rts->insn->operands[0]));
+  EXPECT_EQ(rts->insn()->operand_count, 0u);
+  EXPECT_TRUE(is_empty_operand(rts->insn()->operands[0]));
   const Statement* align = rts->next;
   ASSERT_EQ(align->kind, STMT_DIRECTIVE);
-  EXPECT_EQ(align->directive->operand_count, 0u);
-  EXPECT_TRUE(align->directive->operands[0].empty());
+  EXPECT_EQ(align->directive()->operand_count, 0u);
+  EXPECT_TRUE(align->directive()->operands[0].empty());
 }
 
 TEST(Invariants, EveryPassOffGivesTheInputBack) {

@@ -38,8 +38,8 @@ TEST_P(Operands, AreAnalysed) {
   const Statement* s = parse_one(c.line);
   ASSERT_NE(s, nullptr);
   ASSERT_EQ(s->kind, STMT_INSN) << c.line;
-  ASSERT_GT(s->insn->operand_count, c.operand);
-  const Operand& op = s->insn->operands[c.operand];
+  ASSERT_GT(s->insn()->operand_count, c.operand);
+  const Operand& op = s->insn()->operands[c.operand];
   EXPECT_EQ(op.mode, c.mode);
   EXPECT_EQ(std::string(op.text), c.text);
   EXPECT_EQ(op.value, c.value);
@@ -111,17 +111,17 @@ TEST_P(Lines, AreClassified) {
   }
   EXPECT_EQ(std::string(s->text), c.line);
   if (s->kind == STMT_INSN) {
-    EXPECT_EQ(s->insn->insn_id, c.id);
-    EXPECT_EQ(s->insn->size_code, c.size_code);
-    EXPECT_EQ(s->insn->format_code, c.format_code);
-    EXPECT_EQ(s->insn->operand_count, c.operand_count);
-    EXPECT_NE(s->insn->operands, nullptr);
+    EXPECT_EQ(s->insn()->insn_id, c.id);
+    EXPECT_EQ(s->insn()->size_code, c.size_code);
+    EXPECT_EQ(s->insn()->format_code, c.format_code);
+    EXPECT_EQ(s->insn()->operand_count, c.operand_count);
+    EXPECT_NE(s->insn()->operands, nullptr);
   } else if (s->kind == STMT_DIRECTIVE) {
-    EXPECT_EQ(s->directive->directive_id, c.id);
-    EXPECT_EQ(s->directive->operand_count, c.operand_count);
+    EXPECT_EQ(s->directive()->directive_id, c.id);
+    EXPECT_EQ(s->directive()->operand_count, c.operand_count);
   } else {
-    EXPECT_EQ(s->insn, nullptr);
-    EXPECT_EQ(s->directive, nullptr);
+    EXPECT_EQ(s->insn(), nullptr);
+    EXPECT_EQ(s->directive(), nullptr);
   }
 }
 
@@ -164,17 +164,17 @@ INSTANTIATE_TEST_SUITE_P(Parser, Lines, ::testing::ValuesIn(kLineCases),
 TEST(Parser, DirectiveArgumentsLoseTheirBlanks) {
   const Statement* s = parse_one("\t.section\tprogram , CODE ; c\n");
   ASSERT_EQ(s->kind, STMT_DIRECTIVE);
-  ASSERT_EQ(s->directive->operand_count, 2u);
-  EXPECT_EQ(std::string(s->directive->operands[0]), "program");
-  EXPECT_EQ(std::string(s->directive->operands[1]), "CODE");
+  ASSERT_EQ(s->directive()->operand_count, 2u);
+  EXPECT_EQ(std::string(s->directive()->operands[0]), "program");
+  EXPECT_EQ(std::string(s->directive()->operands[1]), "CODE");
 }
 
 TEST(Parser, EmptySlotOfAnInstructionWithoutOperands) {
   const Statement* s = parse_one("\trts\n");
   ASSERT_EQ(s->kind, STMT_INSN);
-  EXPECT_EQ(s->insn->operands[0].mode, 0u);
-  EXPECT_EQ(s->insn->operands[0].text, "");
-  EXPECT_FALSE(s->insn->operands[0].symbol.has_value());
+  EXPECT_EQ(s->insn()->operands[0].mode, 0u);
+  EXPECT_EQ(s->insn()->operands[0].text, "");
+  EXPECT_FALSE(s->insn()->operands[0].symbol.has_value());
 }
 
 TEST(Parser, TooManyOperandsMakeTheLineUnanalysed) {
@@ -186,7 +186,7 @@ TEST(Parser, TooManyOperandsMakeTheLineUnanalysed) {
   for (int i = 0; i < 254; ++i) ok += ",R1";
   s = parse_one(ok + "\n");
   ASSERT_EQ(s->kind, STMT_INSN);
-  EXPECT_EQ(s->insn->operand_count, 255u);
+  EXPECT_EQ(s->insn()->operand_count, 255u);
 }
 
 }  // namespace

@@ -372,8 +372,8 @@ TEST_P(BytePair, Holds) {
   ASSERT_EQ(file.statements.size(), 3u);
   ASSERT_TRUE(is_insn(file.statements[1], INSN_MOV));
   ASSERT_TRUE(is_insn(file.statements[2], INSN_MOV));
-  const InsnDetail* d1 = file.statements[1]->insn;
-  const InsnDetail* d2 = file.statements[2]->insn;
+  const InsnDetail* d1 = file.statements[1]->insn();
+  const InsnDetail* d2 = file.statements[2]->insn();
   EXPECT_EQ(same_symbol_and_width(d1, d2), c.same_symbol_and_width);
   EXPECT_EQ(adjacent_bytes(d1, d2), c.adjacent);
 }
