@@ -444,14 +444,6 @@ std::unique_ptr<FastIndex> index_now;
 std::int64_t searches_made = 0;
 
 
-bool same_name(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
 // The shortest group length that commonize shares: a group of length 0 never
@@ -610,11 +602,10 @@ bool find_group_fast(Statement* ref) {
   Statement* start = ref->chain_next;
   if (!start) return false;
   const SectionList& sections = index.sections;
-  // Section names are short and asked about in every search: compared in
-  // line. start_scan stays valid up to the assignment at the end.
+  // start_scan stays valid up to the assignment at the end.
   const std::string_view wanted = *reference_section;
   const std::string_view start_scan = *scan_section;
-  bool same = same_name(start_scan, wanted);
+  bool same = same_text(start_scan, wanted);
 
   // f: the .section where the plain search fails. With scan_section equal
   // to reference_section, the first CODE section of another name; else the
@@ -624,9 +615,9 @@ bool find_group_fast(Statement* ref) {
   if (first != NONE) {
     if (same) {
       f = sections.next_code[first];
-      if (f != NONE && same_name(sections.code_name[f], wanted)) f = sections.next_other[f];
+      if (f != NONE && same_text(sections.code_name[f], wanted)) f = sections.next_other[f];
     } else {
-      bool reopens = sections.is_code[first] && same_name(sections.code_name[first], wanted);
+      bool reopens = sections.is_code[first] && same_text(sections.code_name[first], wanted);
       f = reopens ? sections.next_other[first] : first;
     }
   }
@@ -667,7 +658,7 @@ bool find_group_fast(Statement* ref) {
   }
   if (first != NONE && passed != NONE && passed >= first) {
     std::size_t code = sections.prev_code[passed];
-    if (code != NONE && code >= first && !same_name(sections.code_name[code], start_scan)) {
+    if (code != NONE && code >= first && !same_text(sections.code_name[code], start_scan)) {
       scan_section = std::string(sections.code_name[code]);
     }
   }

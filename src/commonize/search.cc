@@ -207,16 +207,16 @@ bool operands_identical(const Operand& a, const Operand& b) {
       // is 10), anything symbolic by its symbol, offset and text.
       bool symbolic = (a.flags & OPF_SYMBOLIC) || (b.flags & OPF_SYMBOLIC);
       if (!symbolic) return a.value == b.value;
-      if (a.symbol && b.symbol && (*a.symbol != *b.symbol || a.offset != b.offset)) return false;
-      return a.text == b.text && a.offset == b.offset;
+      if (a.symbol && b.symbol && (!same_text(*a.symbol, *b.symbol) || a.offset != b.offset)) return false;
+      return same_text(a.text, b.text) && a.offset == b.offset;
     }
     case MODE_SYMBOL:
-      return a.text == b.text;
+      return same_text(a.text, b.text);
     case MODE_IMM:
       if ((a.flags & OPF_SYMBOLIC) && (b.flags & OPF_SYMBOLIC)) {
-        if (!a.symbol || !b.symbol || *a.symbol != *b.symbol) return false;
+        if (!a.symbol || !b.symbol || !same_text(*a.symbol, *b.symbol)) return false;
       }
-      return a.text == b.text;
+      return same_text(a.text, b.text);
     default:
       // A register, a control register, [a0], [a1], [a1a0] or a flag name:
       // the mode alone names the place.
@@ -250,8 +250,9 @@ bool statements_identical(const Statement* r, const Statement* c) {
 namespace {
 
 bool operands_alike(const Operand& a, const Operand& b) {
-  return a.mode == b.mode && a.value == b.value && a.text == b.text && a.symbol.has_value() == b.symbol.has_value() &&
-         (!a.symbol || *a.symbol == *b.symbol) && a.offset == b.offset && a.width == b.width && a.flags == b.flags;
+  return a.mode == b.mode && a.value == b.value && same_text(a.text, b.text) &&
+         a.symbol.has_value() == b.symbol.has_value() && (!a.symbol || same_text(*a.symbol, *b.symbol)) &&
+         a.offset == b.offset && a.width == b.width && a.flags == b.flags;
 }
 
 }  // namespace

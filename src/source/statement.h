@@ -39,6 +39,18 @@ class OptText {
   std::size_t size_ = 0;
 };
 
+// Whether two texts hold the same bytes. Operand texts, names and words are
+// short: they are compared in line, without a library call that costs more
+// than such a comparison.
+inline bool same_text(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  if (a.size() > 32) return a == b;
+  for (std::size_t i = 0; i < a.size(); ++i) {
+    if (a[i] != b[i]) return false;
+  }
+  return true;
+}
+
 enum StatementKind : std::uint8_t {
   STMT_OTHER = 0,      // a line the parser does not analyse; written back as read
   STMT_INSN = 1,       // an instruction line, or a label-only line (insn_id 0)

@@ -1,5 +1,4 @@
-#include <cstring>
-
+#include "source/statement.h"
 #include "source/tables.h"
 
 namespace {
@@ -24,16 +23,6 @@ std::uint32_t hash_of(std::string_view folded) {
   return h;
 }
 
-// Equality of two words of at most LONGEST_NAME bytes, compared in line
-// rather than by a library call that costs more than the comparison.
-bool same_short(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
-
 // Index from lower-case name to row position, built once from a table: open
 // addressing in a power-of-two array. The tables hold each name once, so the
 // index finds the same row as a walk from row 0 would.
@@ -54,7 +43,7 @@ struct NameIndex {
     if (!fold(word, folded)) return 0;
     std::string_view key(folded, word.size());
     for (std::size_t i = hash_of(key) & (SLOTS - 1); rows[i]; i = (i + 1) & (SLOTS - 1))
-      if (same_short(names[i], key)) return rows[i];
+      if (same_text(names[i], key)) return rows[i];
     return 0;
   }
 };
@@ -84,8 +73,7 @@ const NameIndex& register_index() {
 
 bool equal_folded(std::string_view word, std::string_view lower) {
   char folded[LONGEST_NAME];
-  return word.size() == lower.size() && fold(word, folded) &&
-         std::memcmp(folded, lower.data(), lower.size()) == 0;
+  return word.size() == lower.size() && fold(word, folded) && same_text(std::string_view(folded, word.size()), lower);
 }
 
 constexpr std::string_view SIZE_WORDS[] = {".b", ".w", ".l", ".a"};
