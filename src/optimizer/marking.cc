@@ -294,44 +294,45 @@ Statement* scan_body_for_return_only(Statement* s, std::uint32_t return_insn, bo
   return u;
 }
 
-// The body and rts-only walks in one. The return-only test of an entry reads
-// the marks of its own body only, from the entry to its end label, and the
-// body walk has made them all when it reaches the end label; every statement
-// but such an entry loses the return-only mark, as the return-only walk
-// leaves it.
-void mark_bodies_and_rts_only(Statement* first) {
-  constexpr std::uint32_t BODY_MARKS = SF_IN_FUNCTION | SF_RETURN_ONLY;
-  Statement* s = first;
-  while (s) {
-    prefetch_ahead(s);
-    if (!(s->flags & SF_FUNC_ENTRY)) {
-      s->flags &= ~BODY_MARKS;
-      s = s->next;
-      continue;
+// The body and rts-only marks as a step of the one marking walk, made on a
+// statement after the other steps have marked it. A body is known when the
+// walk reaches its end label; the rts-only test of its entry then reads the
+// marks of that body only, all made by then. A body that a second entry or
+// the end of the unit breaks off is cleared again from its entry, as the
+// body walk clears it; every statement but an rts-only entry loses the
+// return-only mark, as the return-only walk leaves it.
+struct BodyStep {
+  static constexpr std::uint32_t BODY_MARKS = SF_IN_FUNCTION | SF_RETURN_ONLY;
+  Statement* entry = nullptr;  // the entry of the body the walk is in
+
+  void operator()(Statement* s) {
+    if (entry && (s->flags & SF_FUNC_ENTRY)) {
+      // A second entry before any end label: the first one has no body.
+      clear_from(entry, s, BODY_MARKS);
+      entry = nullptr;
     }
-    s->flags |= SF_IN_FUNCTION;
-    Statement* u = s->next;
-    while (u && !(u->flags & (SF_FUNC_ENTRY | SF_END_LABEL))) {
-      prefetch_ahead(u);
-      u->flags = (u->flags | SF_IN_FUNCTION) & ~SF_RETURN_ONLY;
-      u = u->next;
-    }
-    if (!u) {
-      clear_from(s, nullptr, BODY_MARKS);
+    if (!entry) {
+      if (s->flags & SF_FUNC_ENTRY) {
+        entry = s;
+        s->flags |= SF_IN_FUNCTION;
+      } else {
+        s->flags &= ~BODY_MARKS;
+      }
       return;
     }
-    if (u->flags & SF_FUNC_ENTRY) {
-      clear_from(s, u, BODY_MARKS);
-      s = u;
-      continue;
-    }
-    u->flags = (u->flags | SF_IN_FUNCTION) & ~SF_RETURN_ONLY;
+    s->flags = (s->flags | SF_IN_FUNCTION) & ~SF_RETURN_ONLY;
+    if (!(s->flags & SF_END_LABEL)) return;
     bool return_only = false;
-    scan_body_for_return_only(s, INSN_RTS, &return_only);
-    set_flag(s, SF_RETURN_ONLY, return_only);
-    s = u->next;
+    scan_body_for_return_only(entry, INSN_RTS, &return_only);
+    set_flag(entry, SF_RETURN_ONLY, return_only);
+    entry = nullptr;
   }
-}
+
+  // At the end of the unit: a body still open has no end label.
+  void finish() {
+    if (entry) clear_from(entry, nullptr, BODY_MARKS);
+  }
+};
 
 }  // namespace
 
@@ -366,17 +367,19 @@ void mark_conditional_regions(Statement* first) {
 }
 
 void mark_unit_structure(Statement* first) {
-  // The inline-assembly, function-entry, end-label, M/L-label, ._tarvox and
-  // conditional-region walks in one: each statement's marks of these six
-  // depend only on the statements up to it and on the marks the steps before
-  // made on it (an entry is marked ahead, on a label no step after looks at
-  // for that mark), and the body and return-only walks after them (run as
-  // one too) never read the ._tarvox and conditional marks, so the flags come
-  // out as the eight walks one after the other leave them.
+  // The eight walks in one: each statement's marks of the inline-assembly,
+  // function-entry, end-label, M/L-label, ._tarvox and conditional-region
+  // walks depend only on the statements up to it and on the marks the steps
+  // before made on it (an entry is marked ahead, on a label no step after
+  // looks at for that mark); the body and return-only marks, made last, read
+  // only the marks of statements the walk has passed; and nothing reads the
+  // ._tarvox and conditional marks. So the flags come out as the eight walks
+  // one after the other leave them.
   InlineAsmStep inline_asm;
   FunctionEntryStep function_entry;
   NoOptStep no_opt;
   ConditionalStep conditional;
+  BodyStep body;
   reit_seen = false;
   for (Statement* s = first; s; s = s->next) {
     prefetch_ahead(s);
@@ -387,8 +390,9 @@ void mark_unit_structure(Statement* first) {
     m_l_label_step(s);
     no_opt(s);
     conditional(s);
+    body(s);
   }
-  mark_bodies_and_rts_only(first);
+  body.finish();
 }
 
 bool unit_has_reit() { return reit_seen; }
