@@ -57,7 +57,7 @@ Statement* make_label_line(const Statement* templ, std::string_view name, std::s
   std::string text(name);
   text += ':';
   text += tail;
-  s->text = copy_string(text);
+  set_text(s, copy_string(text));
   return s;
 }
 
@@ -208,7 +208,7 @@ void insert_calls(std::string_view label, std::int32_t l) {
     if (first_call) {
       call = new_statement_like(p);
       set_insn(call, first_call->insn());
-      call->text = first_call->text;
+      set_text(call, first_call->text());
     } else {
       call = make_generated_insn(p, jump ? "jmp" : "jsr", jump ? INSN_JMP : INSN_JSR, 1);
       Operand& target = call->insn()->operands[0];

@@ -120,7 +120,7 @@ std::uint64_t key_hash(const Statement* s) {
         break;
     }
   }
-  if (d->insn_id == INSN_JSR || d->insn_id == INSN_JMP) h = mix(h, text_hash(s->text));
+  if (d->insn_id == INSN_JSR || d->insn_id == INSN_JMP) h = mix(h, text_hash(s->text()));
   return h;
 }
 
@@ -472,7 +472,7 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   for (Statement* s = first_member; s; s = s->chain_next, ++seen) {
     prefetch_ahead(s);
     prefetch_detail_ahead(s);
-    if (s->kind == STMT_INSN && has_nul(s->text)) return nullptr;
+    if (s->kind == STMT_INSN && has_nul(s->text())) return nullptr;
     if (is_directive(s, DIR_SECTION)) index->sections.add(s);
     if (!can_match(s)) {
       streak = 0;

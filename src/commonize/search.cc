@@ -240,7 +240,7 @@ bool statements_identical(const Statement* r, const Statement* c) {
   for (std::uint32_t i = 0; i < rd->operand_count; ++i) {
     if (!operands_identical(rd->operands[i], cd->operands[i])) return false;
   }
-  if ((rd->insn_id == INSN_JSR || rd->insn_id == INSN_JMP) && r->text != c->text) return false;
+  if ((rd->insn_id == INSN_JSR || rd->insn_id == INSN_JMP) && r->text() != c->text()) return false;
   if (!next_is_understood(c->next)) return false;
   // R is shareable; with the same instruction and operands C can differ
   // from it only as a call that reads the table after it.
@@ -267,7 +267,7 @@ bool instructions_alike(const Statement* a, const Statement* b) {
   for (std::uint32_t i = 0; i < ad->operand_count; ++i) {
     if (!operands_alike(ad->operands[i], bd->operands[i])) return false;
   }
-  return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text == b->text;
+  return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text() == b->text();
 }
 
 bool fits_where_it_stands(const Statement* c) { return next_is_understood(c->next) && !call_reads_table(c); }

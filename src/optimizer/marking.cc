@@ -43,7 +43,7 @@ bool equals_ignoring_case(std::string_view a, std::string_view b) {
 // The comment lines that open and close an inline-assembly block: the whole
 // line, newline included; letter case does not matter.
 bool is_asm_marker(const Statement* s, std::string_view marker) {
-  return s->kind == STMT_BLANK && equals_ignoring_case(s->text, marker);
+  return s->kind == STMT_BLANK && equals_ignoring_case(s->text(), marker);
 }
 
 void set_flag(Statement* s, std::uint32_t flag, bool on) {
@@ -209,7 +209,7 @@ bool has_generated_label_form(std::string_view name) {
 
 void report_unanalysed(Statement* first) {
   for (Statement* s = first; s; s = s->next) {
-    if (s->kind == STMT_OTHER) report_warning(WARN_CANT_ANALYZE, s->text);
+    if (s->kind == STMT_OTHER) report_warning(WARN_CANT_ANALYZE, s->text());
   }
 }
 

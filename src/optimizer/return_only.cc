@@ -105,7 +105,7 @@ Statement* find_align_before(Statement* s) {
 Statement* clone_label_line(const Statement* s) {
   Statement* clone = new_statement_like(s);
   if (s->label) clone->label = copy_label(s);
-  clone->text = copy_string(s->text);
+  set_text(clone, copy_string(s->text()));
   InsnDetail* d = new_insn_detail(1);
   d->mnemonic = copy_string(s->insn()->mnemonic);
   d->insn_id = s->insn()->insn_id;

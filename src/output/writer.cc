@@ -58,15 +58,15 @@ void render_into(const Statement* s, OutputText& out) {
       if (fcout) {
         out.put(";;");
         out.open_line = false;
-        out.put(s->text);
+        out.put(s->text());
       }
       if (s->flags & SF_REWRITTEN) out.put(*s->replacement);
     } else if ((s->flags & SF_SHARED_CALL) && finfo) {
       out.put("\t.stk\t3\n");
-      out.put(s->text);
+      out.put(s->text());
       out.put("\t.stk\t-3\n");
     } else {
-      out.put(s->text);
+      out.put(s->text());
     }
   }
 }

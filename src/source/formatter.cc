@@ -87,7 +87,7 @@ Statement* rebuild_source_text(Statement* s) {
     line += ':';
   }
   line += instruction_line(s->insn());
-  s->text = copy_string(line);
+  set_text(s, copy_string(line));
   s->replacement = std::nullopt;
   return s;
 }

@@ -59,7 +59,7 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
 Statement* statement_from_line(const ParsedLine& line) {
   Statement* s = new_statement();
   s->kind = static_cast<std::uint8_t>(line.kind);
-  s->text = line.source_text;
+  set_text(s, line.source_text);
   if (line.has_label) {
     s->label = alloc_record<LabelRef>();
     s->label->name = line.label;

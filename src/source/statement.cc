@@ -1,5 +1,6 @@
 #include "source/statement.h"
 
+#include "driver/diagnostics.h"
 #include "driver/memory.h"
 
 OptTextRef& OptTextRef::operator=(std::string_view text) {
@@ -7,6 +8,12 @@ OptTextRef& OptTextRef::operator=(std::string_view text) {
   static const std::string_view empty_text("");
   ref_ = text.empty() ? &empty_text : new (alloc_or_die(sizeof(std::string_view))) std::string_view(text);
   return *this;
+}
+
+void set_text(Statement* s, std::string_view text) {
+  if (text.size() > UINT32_MAX) report_error(ERR_NO_MEMORY);
+  s->text_data = text.data();
+  s->text_size = static_cast<std::uint32_t>(text.size());
 }
 
 Statement* new_statement() { return new (alloc_statement_memory(sizeof(Statement))) Statement(); }

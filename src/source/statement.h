@@ -141,15 +141,25 @@ struct DirectiveDetail {
 // Which detail a statement has.
 enum DetailKind : std::uint8_t { DETAIL_NONE = 0, DETAIL_INSN = 1, DETAIL_DIRECTIVE = 2 };
 
+// Every mark fits the 16 bits of Statement::flags.
+static_assert(SF_SHARED_RETURN <= 0xFFFF, "a mark beyond the flag word");
+
+// The record is laid out for the many walks along the file order, which read
+// every byte of it: small fields packed at its head.
 struct Statement {
-  std::uint8_t kind = STMT_OTHER;
+  Statement() : kind(STMT_OTHER), detail_kind(DETAIL_NONE) {}
+
+  std::uint8_t kind : 4;
   // The kind of the detail and its instruction or directive id, kept by
   // set_insn and set_directive: the walks that ask each statement which
   // instruction or directive it holds read them here instead of from the
   // detail.
-  std::uint8_t detail_kind = DETAIL_NONE;
+  std::uint8_t detail_kind : 4;
   std::uint8_t detail_code = 0;
-  std::uint32_t flags = 0;
+  std::uint16_t flags = 0;
+  // The line as read, its newline included (the last line of a file may lack
+  // one): text_data and text_size, read through text(), given by set_text.
+  std::uint32_t text_size = 0;
   // Position in the code chain: increases along chain_next on members (the
   // reader numbers them, chain_insert gives a new member a number between its
   // neighbours'); 0 on statements that are not members.
@@ -158,9 +168,7 @@ struct Statement {
   Statement* next = nullptr;
   Statement* chain_prev = nullptr;
   Statement* chain_next = nullptr;
-  // The line as read, its newline included (the last line of a file may lack
-  // one).
-  std::string_view text;
+  const char* text_data = nullptr;
   // What the writer writes instead of text; "" for a deleted statement.
   OptTextRef replacement;
   LabelRef* label = nullptr;
@@ -169,6 +177,7 @@ struct Statement {
   // statement keeps its detail.
   void* detail = nullptr;
 
+  std::string_view text() const { return std::string_view(text_data, text_size); }
   InsnDetail* insn() const {
     return detail_kind == DETAIL_INSN ? static_cast<InsnDetail*>(detail) : nullptr;
   }
@@ -194,6 +203,10 @@ inline void prefetch_detail_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192 / 3;
   if (s->detail_kind == DETAIL_INSN) __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
 }
+
+// Gives s its text (ends the run with "Not enough memory" for a text of
+// 4 GiB or more, which the record cannot hold).
+void set_text(Statement* s, std::string_view text);
 
 // Gives s its instruction detail (built whole: the id a detail holds never
 // changes once a statement has it).

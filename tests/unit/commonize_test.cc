@@ -495,7 +495,7 @@ TEST_F(Commonize, GeneratedStatementsCarryTheirFlags) {
 
   Statement* call = entry->next;
   ASSERT_EQ(call->insn()->insn_id, INSN_JSR);
-  EXPECT_EQ(call->text, "\tjsr\t_Tarvox_prog_1\n");
+  EXPECT_EQ(call->text(), "\tjsr\t_Tarvox_prog_1\n");
   EXPECT_EQ(call->flags, (entry->flags & ~(SF_FUNC_ENTRY | SF_RETURN_ONLY)) | SF_NO_OPT | SF_SHARED_CALL);
   EXPECT_FALSE(call->flags & SF_FUNC_ENTRY);
   EXPECT_TRUE(call->flags & SF_IN_FUNCTION);
@@ -508,19 +508,19 @@ TEST_F(Commonize, GeneratedStatementsCarryTheirFlags) {
   Statement* end1 = file.lines[11];
   ASSERT_TRUE(end1->flags & SF_END_LABEL);
   Statement* start = end1->next;
-  EXPECT_EQ(start->text, "_Tarvox_prog_1:\n");
+  EXPECT_EQ(start->text(), "_Tarvox_prog_1:\n");
   EXPECT_EQ(start->flags, 0u);
   Statement* copy = start->next;
   for (int i = 0; i < 4; ++i, copy = copy->next) {
-    EXPECT_EQ(copy->text, mov_run[i] + "\n");
+    EXPECT_EQ(copy->text(), mov_run[i] + "\n");
     EXPECT_EQ(copy->flags, file.lines[3 + i]->flags & ~(SF_NO_OPT | SF_REWRITTEN));
     EXPECT_FALSE(copy->flags & SF_NO_OPT);
   }
   Statement* rts = copy;
-  EXPECT_EQ(rts->text, "\trts\t\n");
+  EXPECT_EQ(rts->text(), "\trts\t\n");
   EXPECT_EQ(rts->flags & (SF_NO_OPT | SF_SHARED_RETURN), SF_NO_OPT | SF_SHARED_RETURN);
   Statement* end = rts->next;
-  EXPECT_EQ(end->text, "E_Tarvox_prog_1:\n\n");
+  EXPECT_EQ(end->text(), "E_Tarvox_prog_1:\n\n");
   EXPECT_EQ(end->flags, std::uint32_t{SF_END_LABEL});
   EXPECT_EQ(end->next, file.lines[12]);  // .glb _g
 

@@ -83,12 +83,12 @@ class Rebuild : public testing::Test {
 TEST_F(Rebuild, EditedTextIsTheInstructionLineWithoutLabel) {
   Statement* s = read_line("L5:  MOV.W:G  R0 , R1 ; copy\n");
   ASSERT_TRUE(is_insn(s, INSN_MOV));
-  std::string_view text = s->text;
+  std::string_view text = s->text();
   rebuild_edited_text(s);
   ASSERT_TRUE(s->replacement.has_value());
   EXPECT_EQ(*s->replacement, "\tMOV.w:g\tR0,R1\n");
   EXPECT_TRUE(s->flags & SF_REWRITTEN);
-  EXPECT_EQ(s->text, text);
+  EXPECT_EQ(s->text(), text);
 }
 
 TEST_F(Rebuild, InstructionWithoutOperandsEndsWithTab) {
@@ -106,7 +106,7 @@ TEST_F(Rebuild, SourceTextCarriesTheLabel) {
   s->flags |= SF_REWRITTEN;
   set_immediate_value(2, s->insn(), 0);
   EXPECT_EQ(rebuild_source_text(s), s);
-  EXPECT_EQ(s->text, "L5:\tmov.w\t#2,R0\n");
+  EXPECT_EQ(s->text(), "L5:\tmov.w\t#2,R0\n");
   EXPECT_FALSE(s->replacement.has_value());
   EXPECT_TRUE(s->flags & SF_REWRITTEN);
 }
@@ -115,7 +115,7 @@ TEST_F(Rebuild, SourceTextWithoutLabelStartsWithTab) {
   Statement* s = read_line("\tpush.w\t#_sym+2\n");
   ASSERT_TRUE(is_insn(s, INSN_PUSH));
   rebuild_source_text(s);
-  EXPECT_EQ(s->text, "\tpush.w\t#_sym+2\n");
+  EXPECT_EQ(s->text(), "\tpush.w\t#_sym+2\n");
 }
 
 // Operand texts drop the blanks between tokens, but two words stay two words.

@@ -109,7 +109,7 @@ TEST_P(Lines, AreClassified) {
   } else {
     EXPECT_EQ(s->label, nullptr);
   }
-  EXPECT_EQ(std::string(s->text), c.line);
+  EXPECT_EQ(std::string(s->text()), c.line);
   if (s->kind == STMT_INSN) {
     EXPECT_EQ(s->insn()->insn_id, c.id);
     EXPECT_EQ(s->insn()->size_code, c.size_code);

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "driver/diagnostics.h"
 #include "driver/run.h"
 #include "driver/settings.h"
 #include "output/writer.h"
@@ -135,12 +136,33 @@ TEST(Writer, LineFeedAfterAnOpenLastLineOnlyWhenMoreFollows) {
   Statement* first = read_source_text(kHead + "\trts");
   Statement* last = first->next;
   Statement* added = new_statement_like(last);
-  added->text = "\tnop\n";
+  set_text(added, "\tnop\n");
   insert_after(last, added);
   EXPECT_EQ(render_statements(first), kHead + "\trts\n\tnop\n");
   option_flags |= OF_FCOUT;
   delete_statement(last);
   EXPECT_EQ(render_statements(first), kHead + ";;\trts\n\tnop\n");
+}
+
+// A statement holds a text of up to 4 GiB less one byte; a longer one ends
+// the run as memory running out would, instead of being cut short. (Only
+// the view's length is read: no such text is made.)
+TEST(Statements, TextOfFourGibibytesEndsTheRunWithErrorFive) {
+  reset_run_state();
+  Statement* s = new_statement();
+  static const char byte = 'x';
+  set_text(s, std::string_view(&byte, 1));
+  EXPECT_EQ(s->text(), "x");
+  int status = -1;
+  testing::internal::CaptureStderr();
+  try {
+    set_text(s, std::string_view(&byte, std::size_t(UINT32_MAX) + 1));
+  } catch (const RunExit& e) {
+    status = e.status;
+  }
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "(null)(0): C2905 (E)Not enough memory\n");
+  EXPECT_EQ(status, 4);
+  EXPECT_EQ(s->text(), "x");
 }
 
 TEST(Statements, InsertAfterTheLastAndChainInsertAtTheHead) {

@@ -26,7 +26,7 @@ namespace {
 
 Statement* find_text(Statement* first, const std::string& text) {
   for (Statement* s = first; s; s = s->next) {
-    if (s->text == text) return s;
+    if (s->text() == text) return s;
   }
   return nullptr;
 }

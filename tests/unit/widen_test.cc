@@ -48,7 +48,7 @@ TEST_P(MergeBytePair, BuildsTheWordInstruction) {
   ASSERT_TRUE(is_instruction(second));
 
   Statement* merged = merge_byte_pair(first, second);
-  EXPECT_EQ(std::string(merged->text), c.merged_text);
+  EXPECT_EQ(std::string(merged->text()), c.merged_text);
   EXPECT_FALSE(merged->replacement.has_value());
   EXPECT_EQ(merged->insn()->operands[0].offset, c.merged_offset);
   // Not linked: the two byte instructions still follow each other.
