@@ -36,11 +36,16 @@ InsnDetail* insn_detail_from_line(const ParsedLine& line) {
   d->size_code = line.size_code;
   d->format_code = line.format_code;
   d->operand_count = line.operand_count;
-  d->operands = line.operand_count ? alloc_array<Operand>(line.operand_count) : shared_empty_operand;
+  if (line.operand_count == 0) {
+    d->operands = shared_empty_operand;
+    return d;
+  }
+  // Each operand is built once, in place, from the parsed one.
+  static_assert(alignof(Operand) <= alignof(void*), "arena blocks are pointer-aligned");
+  d->operands = static_cast<Operand*>(alloc_or_die(sizeof(Operand) * line.operand_count));
   for (std::uint32_t i = 0; i < line.operand_count; ++i) {
-    Operand op = line.operands[i];
-    op.flags &= OPF_PLAIN | OPF_SYMBOLIC;
-    d->operands[i] = op;
+    Operand* op = new (&d->operands[i]) Operand(line.operands[i]);
+    op->flags &= OPF_PLAIN | OPF_SYMBOLIC;
   }
   return d;
 }
