@@ -55,9 +55,12 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
   d->name = line.mnemonic;
   d->directive_id = line.code;
   d->operand_count = line.operand_count;
-  d->operands = line.operand_count ? alloc_array<std::string_view>(line.operand_count)
-                                   : shared_empty_directive_operand;
-  for (std::uint32_t i = 0; i < line.operand_count; ++i) d->operands[i] = line.operands[i].text;
+  if (line.operand_count == 0) {
+    d->operands = shared_empty_directive_operand;
+    return d;
+  }
+  d->operands = static_cast<std::string_view*>(alloc_or_die(sizeof(std::string_view) * line.operand_count));
+  for (std::uint32_t i = 0; i < line.operand_count; ++i) new (&d->operands[i]) std::string_view(line.operands[i].text);
   return d;
 }
 
@@ -65,10 +68,7 @@ Statement* statement_from_line(const ParsedLine& line) {
   Statement* s = new_statement();
   s->kind = static_cast<std::uint8_t>(line.kind);
   set_text(s, line.source_text);
-  if (line.has_label) {
-    s->label = alloc_record<LabelRef>();
-    s->label->name = line.label;
-  }
+  if (line.has_label) s->label = new (alloc_or_die(sizeof(LabelRef))) LabelRef{line.label};
   if (line.kind == STMT_INSN) set_insn(s, insn_detail_from_line(line));
   if (line.kind == STMT_DIRECTIVE) set_directive(s, directive_detail_from_line(line));
   return s;
