@@ -30,12 +30,9 @@ InsnDetail* insn_detail_from_line(const ParsedLine& line) {
   if (line.operand_count == 0 && line.code == 0 && line.mnemonic.empty() &&
       line.size_code == SIZE_NONE && line.format_code == FMT_NONE)
     return &shared_label_detail;
-  InsnDetail* d = new_bare_insn_detail();
-  d->mnemonic = line.mnemonic;
-  d->insn_id = line.code;
-  d->size_code = line.size_code;
-  d->format_code = line.format_code;
-  d->operand_count = line.operand_count;
+  InsnDetail* d = new (alloc_detail_memory(sizeof(InsnDetail)))
+      InsnDetail{line.mnemonic, nullptr, line.code, static_cast<std::uint16_t>(line.operand_count),
+                 static_cast<std::uint8_t>(line.size_code), static_cast<std::uint8_t>(line.format_code)};
   if (line.operand_count == 0) {
     d->operands = shared_empty_operand;
     return d;
