@@ -560,10 +560,13 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
   // member alike the group's first one, when the reference is alike it too,
   // is identical to the reference exactly when it fits where it stands.
   Statement* first = index.keys.first_of_group(key);
-  const bool ref_alike = first && ref->kind == STMT_INSN && !(ref->flags & SF_NO_OPT) && instructions_alike(ref, first);
+  const bool ref_alike =
+      first && ref->kind == STMT_INSN && !(ref->flags & SF_NO_OPT) && instructions_alike(ref, first);
   index.keys.visit_between(key, start->order, before, [&](Statement* m, std::uint8_t* alike) {
     if (m->kind != STMT_INSN || (m->flags & SF_NO_OPT) || m->replacement) return Visit::dead;
-    if (ref_alike && alike && *alike == ALIKE_UNKNOWN) *alike = instructions_alike(m, first) ? ALIKE_YES : ALIKE_NO;
+    if (ref_alike && alike && *alike == ALIKE_UNKNOWN) {
+      *alike = instructions_alike(m, first) ? ALIKE_YES : ALIKE_NO;
+    }
     if (ref_alike && alike && *alike == ALIKE_YES) {
       if (!fits_where_it_stands(m)) return Visit::next;
     } else if (m->insn()->insn_id != ref->insn()->insn_id || !statements_identical(ref, m)) {

@@ -57,7 +57,9 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
     return d;
   }
   d->operands = static_cast<std::string_view*>(alloc_or_die(sizeof(std::string_view) * line.operand_count));
-  for (std::uint32_t i = 0; i < line.operand_count; ++i) new (&d->operands[i]) std::string_view(line.operands[i].text);
+  for (std::uint32_t i = 0; i < line.operand_count; ++i) {
+    new (&d->operands[i]) std::string_view(line.operands[i].text);
+  }
   return d;
 }
 

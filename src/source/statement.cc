@@ -2,6 +2,7 @@
 
 #include "driver/diagnostics.h"
 #include "driver/memory.h"
+#include "source/tables.h"
 
 OptTextRef& OptTextRef::operator=(std::string_view text) {
   // Every deleted statement has the empty replacement: one shared record.
@@ -9,6 +10,9 @@ OptTextRef& OptTextRef::operator=(std::string_view text) {
   ref_ = text.empty() ? &empty_text : new (alloc_or_die(sizeof(std::string_view))) std::string_view(text);
   return *this;
 }
+
+// Statement::detail_code keeps every instruction and directive id.
+static_assert(INSN_TABLE_END <= 0xFF && DIR_TABLE_END <= 0xFF, "an id beyond the detail code");
 
 void set_text(Statement* s, std::string_view text) {
   if (text.size() > UINT32_MAX) report_error(ERR_NO_MEMORY);

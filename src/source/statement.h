@@ -201,7 +201,8 @@ inline void prefetch_ahead(const Statement* s) {
 // lines read lie in their own region in file order, a third as large.
 inline void prefetch_detail_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192 / 3;
-  if (s->detail_kind == DETAIL_INSN) __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
+  if (s->detail_kind != DETAIL_INSN) return;
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
 }
 
 // Gives s its text (ends the run with "Not enough memory" for a text of
@@ -231,7 +232,8 @@ inline void set_directive(Statement* s, DirectiveDetail* d) {
 
 // s's directive id, as its detail holds it; s must have one.
 inline std::uint32_t directive_id_of(const Statement* s) {
-  assert(s->directive() && s->detail_code == s->directive()->directive_id && "detail given without set_directive");
+  assert(s->directive() && s->detail_code == s->directive()->directive_id &&
+         "detail given without set_directive");
   return s->detail_code;
 }
 

@@ -73,7 +73,8 @@ const NameIndex& register_index() {
 
 bool equal_folded(std::string_view word, std::string_view lower) {
   char folded[LONGEST_NAME];
-  return word.size() == lower.size() && fold(word, folded) && same_text(std::string_view(folded, word.size()), lower);
+  return word.size() == lower.size() && fold(word, folded) &&
+         same_text(std::string_view(folded, word.size()), lower);
 }
 
 constexpr std::string_view SIZE_WORDS[] = {".b", ".w", ".l", ".a"};

@@ -138,7 +138,7 @@ enum InsnId : std::uint32_t {
   INSN_WAIT = 126,
   INSN_XCHG = 127,
   INSN_XOR = 128,
-  INSN_TABLE_END = 129,  // every id fits the byte Statement::insn_code keeps
+  INSN_TABLE_END = 129,  // every id fits the byte Statement::detail_code keeps
 };
 
 // Directive ids (row ids of the directive table).
@@ -212,7 +212,7 @@ enum DirectiveId : std::uint32_t {
   DIR__INSPECT = 66,
   DIR__TARVOX = 67,
   DIR_RVECTOR = 68,
-  DIR_TABLE_END = 69,  // every id fits the byte Statement::directive_code keeps
+  DIR_TABLE_END = 69,  // every id fits the byte Statement::detail_code keeps
 };
 
 // Register/keyword ids, which double as the addressing modes of operands.
