@@ -2,8 +2,10 @@
 // 1,000,000 lines (or the sizes given), and measures side by side a plain
 // copy of the file (a line-by-line stdio copy, the least a text filter
 // does, and cp), the round trip with every pass switched off, and the full
-// run with every pass and the commonization on; each figure is the best of
-// three runs, with the peak memory (maximum resident set) of the run.
+// run with every pass and the commonization on. The four commands run in
+// turn, five rounds of them, so that a change in the machine's speed during
+// the measurement touches all four alike; each figure is the best of its
+// five runs, with the largest peak memory (maximum resident set) of its runs.
 //
 //   bench_tarvox [LINES ...]
 #include <sys/resource.h>
@@ -60,16 +62,22 @@ Measure run(const std::vector<std::string>& args, const std::string& stdout_file
   return {seconds, usage.ru_maxrss, WIFEXITED(status) ? WEXITSTATUS(status) : -1};
 }
 
-Measure best_of_three(const std::vector<std::string>& args) {
-  Measure best{1e30, 0, 0};
-  for (int i = 0; i < 3; ++i) {
-    Measure m = run(args, "");
-    if (m.status != 0) {
-      std::fprintf(stderr, "command failed (status %d): %s\n", m.status, args[0].c_str());
-      std::exit(1);
+constexpr int ROUNDS = 5;
+
+// Runs each command once per round, the commands in turn; the best time and
+// the largest peak memory of each.
+std::vector<Measure> best_of_rounds(const std::vector<std::vector<std::string>>& commands) {
+  std::vector<Measure> best(commands.size(), Measure{1e30, 0, 0});
+  for (int round = 0; round < ROUNDS; ++round) {
+    for (std::size_t c = 0; c < commands.size(); ++c) {
+      Measure m = run(commands[c], "");
+      if (m.status != 0) {
+        std::fprintf(stderr, "command failed (status %d): %s\n", m.status, commands[c][0].c_str());
+        std::exit(1);
+      }
+      if (m.seconds < best[c].seconds) best[c].seconds = m.seconds;
+      if (m.peak_kib > best[c].peak_kib) best[c].peak_kib = m.peak_kib;
     }
-    if (m.seconds < best.seconds) best.seconds = m.seconds;
-    if (m.peak_kib > best.peak_kib) best.peak_kib = m.peak_kib;
   }
   return best;
 }
@@ -105,12 +113,16 @@ int main(int argc, char** argv) {
     Measure gen = run({GEN_INPUT_BINARY, std::to_string(lines), "7", "30"}, input);
     if (gen.status != 0) return 1;
     long bytes = file_size(input);
-    Measure cp = best_of_three({"/bin/cp", input, dir + "/copy.qsm"});
-    Measure copy = best_of_three({LINE_COPY, input, dir + "/copy.qsm"});
     std::vector<std::string> trip_args = off_all;
     trip_args.insert(trip_args.end(), {input, "-o", output});
-    Measure trip = best_of_three(trip_args);
-    Measure full = best_of_three({TARVOX_BINARY, input, "-o", output});
+    std::vector<Measure> best = best_of_rounds({{"/bin/cp", input, dir + "/copy.qsm"},
+                                                {LINE_COPY, input, dir + "/copy.qsm"},
+                                                trip_args,
+                                                {TARVOX_BINARY, input, "-o", output}});
+    const Measure& cp = best[0];
+    const Measure& copy = best[1];
+    const Measure& trip = best[2];
+    const Measure& full = best[3];
     std::printf("%10ld %10ld %8.4f %8.4f %8.4f %8.4f %9.1f %9.1f %9.1f %9.1f\n", lines, bytes,
                 cp.seconds, copy.seconds, trip.seconds, full.seconds, trip.seconds / copy.seconds,
                 full.seconds / copy.seconds, trip.peak_kib / 1024.0, full.peak_kib / 1024.0);
