@@ -223,11 +223,11 @@ class EntryIndex {
   // whole hash. The sorted members stay, and beside them each group's hash
   // and first position, with where each bucket's groups begin, to find a
   // group quickly.
-  void build(std::vector<Entry>&& given) {
-    std::vector<Entry> sorted;
-    std::vector<std::uint32_t> bucket_start;
+  void build(LargeVector<Entry>&& given) {
+    LargeVector<Entry> sorted;
+    LargeVector<std::uint32_t> bucket_start;
     {
-      std::vector<Entry> entries = std::move(given);
+      LargeVector<Entry> entries = std::move(given);
       // About two entries a bucket, between 16 and 65,536 buckets: a small
       // unit's index stays small.
       int bits = 4;
@@ -262,7 +262,7 @@ class EntryIndex {
     }
     group_bucket_[buckets_] = static_cast<std::uint32_t>(group_hash_.size());
     group_begin_.push_back(static_cast<std::uint32_t>(members_.size()));
-    sorted = std::vector<Entry>();
+    sorted = LargeVector<Entry>();
     skip_.resize(members_.size() + 1);
     for (std::size_t i = 0; i < skip_.size(); ++i) skip_[i] = static_cast<std::uint32_t>(i);
     alike_.assign(members_.size(), ALIKE_UNKNOWN);
@@ -377,12 +377,12 @@ class EntryIndex {
   // The members sorted by hash, each group in chain order; the groups in
   // the same order: each one's hash and first position (one more position
   // closes the last group), and where each bucket's groups begin.
-  std::vector<Statement*> members_;
-  std::vector<std::uint64_t> group_hash_;
-  std::vector<std::uint32_t> group_begin_;
-  std::vector<std::uint32_t> group_bucket_;
-  std::vector<std::uint32_t> skip_;
-  std::vector<std::uint8_t> alike_;
+  LargeVector<Statement*> members_;
+  LargeVector<std::uint64_t> group_hash_;
+  LargeVector<std::uint32_t> group_begin_;
+  LargeVector<std::uint32_t> group_bucket_;
+  LargeVector<std::uint32_t> skip_;
+  LargeVector<std::uint8_t> alike_;
   std::unordered_map<std::uint64_t, std::vector<Statement*>> added_;
 };
 
@@ -454,8 +454,8 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   auto index = std::make_unique<FastIndex>();
   const int g = static_cast<int>(std::min<std::int32_t>(shortest_shared_length(), GRAM_MAX));
   index->gram = g;
-  std::vector<EntryIndex::Entry> keyed;
-  std::vector<EntryIndex::Entry> windows;
+  LargeVector<EntryIndex::Entry> keyed;
+  LargeVector<EntryIndex::Entry> windows;
   // Room for one entry per statement record there is: the vectors never
   // move, and the room no entry takes is never touched, so it costs no
   // memory.

@@ -120,6 +120,22 @@ std::size_t statement_bytes() {
   return bytes;
 }
 
+void* alloc_large(std::size_t bytes) {
+  void* block = nullptr;
+  if (bytes >= HUGE_PAGE) {
+    std::size_t rounded = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
+    if (rounded < bytes) throw std::bad_alloc();
+    block = std::aligned_alloc(HUGE_PAGE, rounded);
+    if (block) madvise(block, rounded, MADV_HUGEPAGE);
+  } else {
+    block = std::malloc(bytes ? bytes : 1);
+  }
+  if (!block) throw std::bad_alloc();
+  return block;
+}
+
+void free_large(void* block) { std::free(block); }
+
 void* alloc_detail_memory(std::size_t n) {
   void* p = alloc_in(detail_region, n);
   if (!p) report_error(ERR_NO_MEMORY);

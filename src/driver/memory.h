@@ -5,7 +5,10 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <new>
 #include <string_view>
+#include <vector>
 
 // A block of n bytes, aligned for a pointer (enough for every record of the
 // run), its contents undefined; when no memory can be had the run ends with error 5 "Not enough memory".
@@ -28,6 +31,38 @@ std::size_t statement_bytes();
 // A block for an instruction detail (ends the run like alloc_or_die), from a
 // region of their own for the same reason.
 void* alloc_detail_memory(std::size_t n);
+
+// Large arrays that live outside the arena, freed with their owner (the
+// commonization's index): a block of 2 MiB or more starts on a huge-page
+// boundary and is offered to the kernel for huge pages, so tens of
+// megabytes cost a few page faults instead of thousands. Throws
+// std::bad_alloc when no memory can be had, as the standard allocator does.
+void* alloc_large(std::size_t bytes);
+void free_large(void* block);
+
+template <typename T>
+struct LargeAllocator {
+  using value_type = T;
+  LargeAllocator() = default;
+  template <typename U>
+  LargeAllocator(const LargeAllocator<U>&) noexcept {}
+  T* allocate(std::size_t n) {
+    if (n > SIZE_MAX / sizeof(T)) throw std::bad_alloc();
+    return static_cast<T*>(alloc_large(n * sizeof(T)));
+  }
+  void deallocate(T* block, std::size_t) noexcept { free_large(block); }
+  template <typename U>
+  bool operator==(const LargeAllocator<U>&) const noexcept {
+    return true;
+  }
+  template <typename U>
+  bool operator!=(const LargeAllocator<U>&) const noexcept {
+    return false;
+  }
+};
+
+template <typename T>
+using LargeVector = std::vector<T, LargeAllocator<T>>;
 
 // An own copy of a byte string (NUL bytes included) in arena memory.
 std::string_view copy_string(std::string_view text);
