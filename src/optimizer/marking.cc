@@ -24,10 +24,6 @@ namespace {
 
 bool reit_seen = false;
 
-}  // namespace
-
-namespace {
-
 bool equals_ignoring_case(std::string_view a, std::string_view b) {
   if (a.size() != b.size()) return false;
   for (std::size_t i = 0; i < a.size(); ++i) {
@@ -201,6 +197,12 @@ struct ConditionalStep {
   }
 };
 
+// A walk of its own for one step, from the unit's first statement.
+template <typename Step>
+void walk_with(Statement* first, Step step) {
+  for (Statement* s = first; s; s = s->next) step(s);
+}
+
 }  // namespace
 
 bool has_generated_label_form(std::string_view name) {
@@ -213,23 +215,13 @@ void report_unanalysed(Statement* first) {
   }
 }
 
-void mark_inline_asm(Statement* first) {
-  InlineAsmStep step;
-  for (Statement* s = first; s; s = s->next) step(s);
-}
+void mark_inline_asm(Statement* first) { walk_with(first, InlineAsmStep()); }
 
-void mark_function_entries(Statement* first) {
-  FunctionEntryStep step;
-  for (Statement* s = first; s; s = s->next) step(s);
-}
+void mark_function_entries(Statement* first) { walk_with(first, FunctionEntryStep()); }
 
-void mark_end_labels(Statement* first) {
-  for (Statement* s = first; s; s = s->next) end_label_step(s);
-}
+void mark_end_labels(Statement* first) { walk_with(first, end_label_step); }
 
-void mark_m_l_labels(Statement* first) {
-  for (Statement* s = first; s; s = s->next) m_l_label_step(s);
-}
+void mark_m_l_labels(Statement* first) { walk_with(first, m_l_label_step); }
 
 void mark_function_bodies(Statement* first) {
   Statement* s = first;
@@ -356,15 +348,9 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn) {
   return marked;
 }
 
-void mark_no_opt_regions(Statement* first) {
-  NoOptStep step;
-  for (Statement* s = first; s; s = s->next) step(s);
-}
+void mark_no_opt_regions(Statement* first) { walk_with(first, NoOptStep()); }
 
-void mark_conditional_regions(Statement* first) {
-  ConditionalStep step;
-  for (Statement* s = first; s; s = s->next) step(s);
-}
+void mark_conditional_regions(Statement* first) { walk_with(first, ConditionalStep()); }
 
 void mark_unit_structure(Statement* first) {
   // The eight walks in one: each statement's marks of the inline-assembly,
