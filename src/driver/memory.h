@@ -67,19 +67,25 @@ using LargeVector = std::vector<T, LargeAllocator<T>>;
 // An own copy of a byte string (NUL bytes included) in arena memory.
 std::string_view copy_string(std::string_view text);
 
+// Room for n records of type T from the arena, not initialised: for a
+// caller that constructs each record in place once (placement new).
+template <typename T>
+T* alloc_room(std::size_t n) {
+  static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");
+  return static_cast<T*>(alloc_or_die(sizeof(T) * (n ? n : 1)));
+}
+
 // A record of type T, value-initialised (zero where it has no initialisers),
 // from the arena.
 template <typename T>
 T* alloc_record() {
-  static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");
-  return new (alloc_or_die(sizeof(T))) T();
+  return new (alloc_room<T>(1)) T();
 }
 
 // An array of n records of type T, each value-initialised, from the arena.
 template <typename T>
 T* alloc_array(std::size_t n) {
-  static_assert(alignof(T) <= alignof(void*), "arena blocks are pointer-aligned");
-  T* block = static_cast<T*>(alloc_or_die(sizeof(T) * (n ? n : 1)));
+  T* block = alloc_room<T>(n);
   for (std::size_t i = 0; i < (n ? n : 1); ++i) new (block + i) T();
   return block;
 }

@@ -38,8 +38,7 @@ InsnDetail* insn_detail_from_line(const ParsedLine& line) {
     return d;
   }
   // Each operand is built once, in place, from the parsed one.
-  static_assert(alignof(Operand) <= alignof(void*), "arena blocks are pointer-aligned");
-  d->operands = static_cast<Operand*>(alloc_or_die(sizeof(Operand) * line.operand_count));
+  d->operands = alloc_room<Operand>(line.operand_count);
   for (std::uint32_t i = 0; i < line.operand_count; ++i) {
     Operand* op = new (&d->operands[i]) Operand(line.operands[i]);
     op->flags &= OPF_PLAIN | OPF_SYMBOLIC;
@@ -56,7 +55,7 @@ DirectiveDetail* directive_detail_from_line(const ParsedLine& line) {
     d->operands = shared_empty_directive_operand;
     return d;
   }
-  d->operands = static_cast<std::string_view*>(alloc_or_die(sizeof(std::string_view) * line.operand_count));
+  d->operands = alloc_room<std::string_view>(line.operand_count);
   for (std::uint32_t i = 0; i < line.operand_count; ++i) {
     new (&d->operands[i]) std::string_view(line.operands[i].text);
   }
@@ -67,7 +66,7 @@ Statement* statement_from_line(const ParsedLine& line) {
   Statement* s = new_statement();
   s->kind = static_cast<std::uint8_t>(line.kind);
   set_text(s, line.source_text);
-  if (line.has_label) s->label = new (alloc_or_die(sizeof(LabelRef))) LabelRef{line.label};
+  if (line.has_label) s->label = new (alloc_room<LabelRef>(1)) LabelRef{line.label};
   if (line.kind == STMT_INSN) set_insn(s, insn_detail_from_line(line));
   if (line.kind == STMT_DIRECTIVE) set_directive(s, directive_detail_from_line(line));
   return s;
