@@ -569,7 +569,7 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
     }
     if (ref_alike && alike && *alike == ALIKE_YES) {
       if (!fits_where_it_stands(m)) return Visit::next;
-    } else if (m->insn()->insn_id != ref->insn()->insn_id || !statements_identical(ref, m)) {
+    } else if (insn_id_of(m) != insn_id_of(ref) || !statements_identical(ref, m)) {
       return Visit::next;
     }
     append_occurrence(ref, m);
