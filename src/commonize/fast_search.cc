@@ -218,6 +218,11 @@ class EntryIndex {
     Statement* member;
   };
 
+  // With fetch_ahead, a visit asks for the memory of the next few members
+  // before it needs it (fetch_batch): for a search that visits many members
+  // of a group. Without, for one that mostly stops at the first.
+  explicit EntryIndex(bool fetch_ahead) : fetch_ahead_(fetch_ahead) {}
+
   // `entries` in chain order (consumed). A counting sort on the top bits of
   // the hash keeps the chain order and leaves small buckets to sort by the
   // whole hash. The sorted members stay, and beside them each group's hash
@@ -309,8 +314,10 @@ class EntryIndex {
     auto a = added_.find(hash);
     std::vector<Statement*>* extra = a != added_.end() ? &a->second : nullptr;
     std::size_t k = extra ? position(*extra, after + 1) : 0;
+    std::size_t fetched = i;  // the members before this one were asked for
     while (true) {
       i = live(i);
+      if (fetch_ahead_ && i >= fetched && i < hi) fetched = fetch_batch(i, hi);
       Statement* s = i < hi ? members_[i] : nullptr;
       Statement* t = extra && k < extra->size() ? (*extra)[k] : nullptr;
       bool from_extra = t && (!s || t->order < s->order);
@@ -360,6 +367,51 @@ class EntryIndex {
     return static_cast<std::size_t>(at - list.begin());
   }
 
+  // Asks for the memory the visits of the next BATCH live members from
+  // position i on will read: their records and, for a member whose alike_
+  // verdict is still unknown, its detail, operands and operand texts. Each
+  // step reads what the step before asked for, so every step waits for
+  // memory once rather than once a member, and a member met for the first
+  // time is then read from the cache. Returns the position after the batch.
+  std::size_t fetch_batch(std::size_t i, std::size_t hi) {
+    constexpr std::size_t BATCH = 16;
+    Statement* batch[BATCH];
+    bool unknown[BATCH];
+    std::size_t n = 0;
+    for (; n < BATCH; ++n) {
+      i = live(i);
+      if (i >= hi) break;
+      batch[n] = members_[i];
+      unknown[n] = alike_[i] == ALIKE_UNKNOWN;
+      ++i;
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      const char* r = reinterpret_cast<const char*>(batch[j]);
+      __builtin_prefetch(r);
+      __builtin_prefetch(r + sizeof(Statement) - 1);
+    }
+    const InsnDetail* details[BATCH];
+    for (std::size_t j = 0; j < n; ++j) {
+      details[j] = unknown[j] ? batch[j]->insn() : nullptr;
+      if (details[j]) {
+        __builtin_prefetch(details[j]);
+        __builtin_prefetch(reinterpret_cast<const char*>(details[j]) + sizeof(InsnDetail) - 1);
+      }
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      if (!details[j]) continue;
+      const char* o = reinterpret_cast<const char*>(details[j]->operands);
+      for (std::size_t b = 0; b < details[j]->operand_count * sizeof(Operand); b += 64) __builtin_prefetch(o + b);
+    }
+    for (std::size_t j = 0; j < n; ++j) {
+      if (!details[j]) continue;
+      for (std::uint32_t k = 0; k < details[j]->operand_count; ++k) {
+        __builtin_prefetch(details[j]->operands[k].text.data());
+      }
+    }
+    return i;
+  }
+
   // The first entry at or after i not known to be dead.
   std::size_t live(std::size_t i) {
     std::size_t root = i;
@@ -372,6 +424,7 @@ class EntryIndex {
     return root;
   }
 
+  bool fetch_ahead_;
   int bucket_shift_ = 48;       // a hash's bucket is its top bits
   std::size_t buckets_ = 0;
   // The members sorted by hash, each group in chain order; the groups in
@@ -434,8 +487,10 @@ struct SectionList {
 struct FastIndex {
   int gram = 2;  // window length of the grams
   SectionList sections;
-  EntryIndex keys;
-  EntryIndex grams;
+  // A collection visits up to a table's worth of a key's members; the
+  // search for a long enough window stops at the first live one.
+  EntryIndex keys{true};
+  EntryIndex grams{false};
   // Copies the emission linked in since the last search.
   std::vector<Statement*> pending;
 };
