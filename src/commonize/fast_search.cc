@@ -131,7 +131,7 @@ std::uint64_t key_hash(const Statement* s) {
 bool can_match(const Statement* s) {
   if (s->kind != STMT_INSN || s->label || s->replacement) return false;
   if (s->flags & (SF_NO_OPT | SF_INLINE_ASM)) return false;
-  if (is_conditional_jump(s->insn()->insn_id)) return false;
+  if (is_conditional_jump(insn_id_of(s))) return false;
   return shareable_instruction(s);
 }
 
@@ -176,7 +176,7 @@ bool window_alive(const Statement* m, int length) {
 int reference_run(Statement* ref, int want, Statement** run) {
   int n = 0;
   run[n++] = ref;
-  if (is_conditional_jump(ref->insn()->insn_id) || is_flow_ending(ref)) return n;
+  if (is_conditional_jump(insn_id_of(ref)) || is_flow_ending(ref)) return n;
   Statement* last = ref;
   for (Statement* s = ref->chain_next; s && n < want;) {
     if (s->kind == STMT_OTHER) break;
@@ -191,7 +191,7 @@ int reference_run(Statement* ref, int want, Statement** run) {
       continue;
     }
     // No occurrence matches a statement switched off or a conditional jump.
-    if ((s->flags & SF_NO_OPT) || is_conditional_jump(s->insn()->insn_id)) break;
+    if ((s->flags & SF_NO_OPT) || is_conditional_jump(insn_id_of(s))) break;
     run[n++] = s;
     last = s;
     if (is_flow_ending(s)) break;

@@ -176,7 +176,7 @@ void clear_occurrence_table() {
 // Reads the detail only: the group's last instruction is asked again after
 // it was deleted, and a deleted statement keeps its detail.
 bool is_flow_ending(const Statement* s) {
-  return s && s->insn() && FLOW_ENDING_SET.contains(s->insn()->insn_id);
+  return s && s->insn() && FLOW_ENDING_SET.contains(insn_id_of(s));
 }
 
 bool shareable_instruction(const Statement* x) {
@@ -284,7 +284,7 @@ bool find_occurrences(Statement* ref) {
       // with occurrences already collected.
       if (scan_section != reference_section) return false;
     }
-    Statement* m = find_chain_next_insn(c, ref->insn()->insn_id);
+    Statement* m = find_chain_next_insn(c, insn_id_of(ref));
     if (m && statements_identical(ref, m)) {
       append_occurrence(ref, m);
       found = true;
@@ -348,7 +348,7 @@ void extend_occurrences() {
       }
       if (!t.occ_start[i] || !t.occ_cursor[i]) continue;
       Statement* cursor = t.occ_cursor[i];
-      Statement* m = find_chain_next_insn(cursor, s->insn()->insn_id);
+      Statement* m = find_chain_next_insn(cursor, insn_id_of(s));
       if (m && !barrier_between(cursor, m) && statements_identical(s, m)) {
         t.occ_cursor[i] = m;
         t.occ_length[i] = len + 1;

@@ -120,7 +120,7 @@ void pass_drop_reverse_move(Statement* first) {
 
 void pass_drop_jump_to_next(Statement* first) {
   walk_statements(first, [](Statement* s) {
-    if (is_instruction(s) && is_optimisable(s) && is_jump(s->insn()->insn_id)) drop_jump_to_next(s);
+    if (is_instruction(s) && is_optimisable(s) && is_jump(insn_id_of(s))) drop_jump_to_next(s);
   });
 }
 

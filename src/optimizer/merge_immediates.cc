@@ -104,7 +104,7 @@ template <typename Merge>
 void merge_into_first(Statement* first, Merge merge) {
   Statement* candidate = first;
   for (;;) {
-    candidate = find_next_insn(candidate, first->insn()->insn_id);
+    candidate = find_next_insn(candidate, insn_id_of(first));
     if (!candidate || !merge(first, candidate)) return;
   }
 }

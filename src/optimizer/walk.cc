@@ -141,7 +141,7 @@ bool flags_dead_after(const Statement* s) {
         if (is_debugging_line(t)) continue;
         return false;
       case STMT_INSN:
-        return t->insn() && is_flag_killer(t->insn()->insn_id);
+        return t->insn() && is_flag_killer(insn_id_of(t));
       default:
         return false;
     }

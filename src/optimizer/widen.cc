@@ -257,10 +257,10 @@ void pass_widen_load_logic(Statement* first) {
 
 void pass_widen_byte_pairs(Statement* first) {
   walk_statements(first, [](Statement* s) {
-    if (!is_instruction(s) || !is_optimisable(s) || !widens_in_pairs(s->insn()->insn_id)) return;
-    Statement* b = find_next_insn(s, s->insn()->insn_id);
+    if (!is_instruction(s) || !is_optimisable(s) || !widens_in_pairs(insn_id_of(s))) return;
+    Statement* b = find_next_insn(s, insn_id_of(s));
     if (!b) return;
-    if (s->insn()->insn_id == INSN_NOT)
+    if (insn_id_of(s) == INSN_NOT)
       widen_not_pair(s, b);
     else
       widen_two_operand_pair(s, b);
