@@ -141,11 +141,12 @@ void delete_and_freeze(Statement* s) {
   s->flags |= SF_NO_OPT;
 }
 
-InsnDetail* new_bare_insn_detail() { return new (alloc_detail_memory(sizeof(InsnDetail))) InsnDetail(); }
-
 InsnDetail* new_insn_detail(std::uint32_t slots) {
-  InsnDetail* d = new_bare_insn_detail();
-  d->operands = alloc_array<Operand>(slots ? slots : 1);
+  if (slots == 0) slots = 1;
+  void* block = alloc_detail_memory(sizeof(InsnDetail) + sizeof(Operand) * slots);
+  InsnDetail* d = new (block) InsnDetail();
+  d->operands = reinterpret_cast<Operand*>(d + 1);
+  for (std::uint32_t i = 0; i < slots; ++i) new (&d->operands[i]) Operand();
   return d;
 }
 

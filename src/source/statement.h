@@ -120,8 +120,9 @@ struct Operand {
 };
 
 // Instruction details have a memory region of their own (new_insn_detail),
-// in 32 bytes, so that the walks that ask each statement which instruction
-// it holds read them from dense, consecutive memory.
+// each in 32 bytes followed by its operands: whoever reads a detail mostly
+// reads its operands too, and finds them in the same or the next cache line
+// rather than in another region.
 struct InsnDetail {
   std::string_view mnemonic;  // as written; "" on a label-only line
   Operand* operands = nullptr;  // room for max(1, operand_count) operands
@@ -198,9 +199,10 @@ inline void prefetch_ahead(const Statement* s) {
 }
 
 // For a walk that reads the instruction details too: the details of the
-// lines read lie in their own region in file order, a third as large.
+// lines read, each followed by its operands, lie in their own region in
+// file order, about as large as the statements.
 inline void prefetch_detail_ahead(const Statement* s) {
-  constexpr std::uintptr_t AHEAD = 8192 / 3;
+  constexpr std::uintptr_t AHEAD = 8192;
   if (s->detail_kind != DETAIL_INSN) return;
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
 }
@@ -278,8 +280,6 @@ void delete_and_freeze(Statement* s);
 
 // A new InsnDetail with room for `slots` operands (at least one), all empty.
 InsnDetail* new_insn_detail(std::uint32_t slots);
-// A new InsnDetail without operand room, from the details' region.
-InsnDetail* new_bare_insn_detail();
 // An own copy of an operand: its text and symbol copied, the other fields
 // and the plain/symbolic bits as they are.
 Operand copy_operand(const Operand& op);
