@@ -173,8 +173,9 @@ void clear_occurrence_table() {
   occurrence_table.occ_count = 0;
 }
 
-// Reads the detail only: the group's last instruction is asked again after
-// it was deleted, and a deleted statement keeps its detail.
+// Asks only the instruction id kept with the detail, not the kind: the
+// group's last instruction is asked again after it was deleted, and a
+// deleted statement keeps its detail and id.
 bool is_flow_ending(const Statement* s) {
   return s && s->insn() && FLOW_ENDING_SET.contains(insn_id_of(s));
 }
