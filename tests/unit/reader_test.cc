@@ -203,6 +203,51 @@ TEST(Statements, ChainInsertAfterABlankAnchorFindsThePrecedingInstruction) {
   EXPECT_EQ(rts->chain_prev, added);
 }
 
+// Every operand slot of a detail, the reader's and a pass's, is its own:
+// filling all of one detail's slots leaves every other detail as it was.
+TEST(Statements, EachDetailsOperandSlotsAreItsOwn) {
+  reset_run_state();
+  Statement* first = read_source_text(kHead +
+                                      "\tnop\n"
+                                      "\tjsr\t_f\n"
+                                      "\tmov.w\t#1,R0\n"
+                                      "\tadd.w\t#2,R1\n"
+                                      "\tnop\n");
+  std::vector<InsnDetail*> details;
+  for (Statement* t = first->next; t; t = t->next) details.push_back(t->insn());
+  for (std::uint32_t slots : {0u, 1u, 3u}) details.push_back(new_insn_detail(slots));
+  details.push_back(new_insn_detail(2));
+  ASSERT_EQ(details.size(), 9u);
+  // new_insn_detail(0) still has one slot.
+  const std::uint32_t room[] = {0, 1, 2, 2, 0, 1, 1, 3, 2};
+  std::vector<InsnDetail> headers;
+  for (const InsnDetail* d : details) headers.push_back(*d);
+  for (std::size_t i = 0; i < details.size(); ++i) {
+    if (room[i] == 0) continue;
+    for (std::uint32_t k = 0; k < room[i]; ++k) {
+      details[i]->operands[k].value = static_cast<std::int32_t>(100 * i + k);
+      details[i]->operands[k].mode = MODE_IMM;
+    }
+  }
+  const std::uint32_t read_ids[] = {INSN_NOP, INSN_JSR, INSN_MOV, INSN_ADD, INSN_NOP};
+  for (std::size_t i = 0; i < 5; ++i) {
+    EXPECT_EQ(details[i]->insn_id, read_ids[i]);
+    EXPECT_EQ(details[i]->operand_count, room[i]);
+  }
+  EXPECT_EQ(details[2]->size_code, SIZE_W);
+  for (std::size_t i = 0; i < details.size(); ++i) {
+    EXPECT_EQ(details[i]->mnemonic.data(), headers[i].mnemonic.data()) << i;
+    EXPECT_EQ(details[i]->mnemonic.size(), headers[i].mnemonic.size()) << i;
+    EXPECT_EQ(details[i]->operands, headers[i].operands) << i;
+    EXPECT_EQ(details[i]->insn_id, headers[i].insn_id) << i;
+    EXPECT_EQ(details[i]->size_code, headers[i].size_code) << i;
+    EXPECT_EQ(details[i]->format_code, headers[i].format_code) << i;
+    for (std::uint32_t k = 0; k < room[i]; ++k) {
+      EXPECT_EQ(details[i]->operands[k].value, static_cast<std::int32_t>(100 * i + k)) << i << " " << k;
+    }
+  }
+}
+
 TEST(Statements, NewStatementCopiesTheWholeFlagWord) {
   reset_run_state();
   Statement* first = read_source_text(kHead + "\tnop\n");
