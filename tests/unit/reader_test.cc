@@ -223,7 +223,6 @@ TEST(Statements, EachDetailsOperandSlotsAreItsOwn) {
   std::vector<InsnDetail> headers;
   for (const InsnDetail* d : details) headers.push_back(*d);
   for (std::size_t i = 0; i < details.size(); ++i) {
-    if (room[i] == 0) continue;
     for (std::uint32_t k = 0; k < room[i]; ++k) {
       details[i]->operands[k].value = static_cast<std::int32_t>(100 * i + k);
       details[i]->operands[k].mode = MODE_IMM;
