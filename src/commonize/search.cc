@@ -242,10 +242,9 @@ bool statements_identical(const Statement* r, const Statement* c) {
     if (!operands_identical(rd->operands[i], cd->operands[i])) return false;
   }
   if ((rd->insn_id == INSN_JSR || rd->insn_id == INSN_JMP) && r->text() != c->text()) return false;
-  if (!next_is_understood(c->next)) return false;
   // R is shareable; with the same instruction and operands C can differ
   // from it only as a call that reads the table after it.
-  return may_be_shared(c);
+  return fits_where_it_stands(c) && shareable_instruction(c);
 }
 
 namespace {
