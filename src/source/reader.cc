@@ -30,18 +30,17 @@ InsnDetail* insn_detail_from_line(const ParsedLine& line) {
   if (line.operand_count == 0 && line.code == 0 && line.mnemonic.empty() &&
       line.size_code == SIZE_NONE && line.format_code == FMT_NONE)
     return &shared_label_detail;
-  // The operands follow their detail in the same block: whoever reads an
-  // instruction's detail mostly reads its operands too.
-  void* block = alloc_detail_memory(sizeof(InsnDetail) + sizeof(Operand) * line.operand_count);
-  InsnDetail* d = new (block)
-      InsnDetail{line.mnemonic, nullptr, line.code, static_cast<std::uint16_t>(line.operand_count),
-                 static_cast<std::uint8_t>(line.size_code), static_cast<std::uint8_t>(line.format_code)};
+  InsnDetail* d = new_insn_detail_room(line.operand_count);
+  d->mnemonic = line.mnemonic;
+  d->insn_id = line.code;
+  d->operand_count = static_cast<std::uint16_t>(line.operand_count);
+  d->size_code = static_cast<std::uint8_t>(line.size_code);
+  d->format_code = static_cast<std::uint8_t>(line.format_code);
   if (line.operand_count == 0) {
     d->operands = shared_empty_operand;
     return d;
   }
   // Each operand is built once, in place, from the parsed one.
-  d->operands = reinterpret_cast<Operand*>(d + 1);
   for (std::uint32_t i = 0; i < line.operand_count; ++i) {
     Operand* op = new (&d->operands[i]) Operand(line.operands[i]);
     op->flags &= OPF_PLAIN | OPF_SYMBOLIC;

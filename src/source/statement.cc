@@ -141,11 +141,15 @@ void delete_and_freeze(Statement* s) {
   s->flags |= SF_NO_OPT;
 }
 
+InsnDetail* new_insn_detail_room(std::uint32_t slots) {
+  InsnDetail* d = new (alloc_detail_memory(sizeof(InsnDetail) + sizeof(Operand) * slots)) InsnDetail();
+  d->operands = reinterpret_cast<Operand*>(d + 1);
+  return d;
+}
+
 InsnDetail* new_insn_detail(std::uint32_t slots) {
   if (slots == 0) slots = 1;
-  void* block = alloc_detail_memory(sizeof(InsnDetail) + sizeof(Operand) * slots);
-  InsnDetail* d = new (block) InsnDetail();
-  d->operands = reinterpret_cast<Operand*>(d + 1);
+  InsnDetail* d = new_insn_detail_room(slots);
   for (std::uint32_t i = 0; i < slots; ++i) new (&d->operands[i]) Operand();
   return d;
 }

@@ -280,6 +280,10 @@ void delete_and_freeze(Statement* s);
 
 // A new InsnDetail with room for `slots` operands (at least one), all empty.
 InsnDetail* new_insn_detail(std::uint32_t slots);
+// A new InsnDetail, its fields at their defaults, and right after it room
+// for `slots` operands, where its operands point; the operands are not
+// built: the caller builds each in place.
+InsnDetail* new_insn_detail_room(std::uint32_t slots);
 // An own copy of an operand: its text and symbol copied, the other fields
 // and the plain/symbolic bits as they are.
 Operand copy_operand(const Operand& op);
