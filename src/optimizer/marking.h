@@ -36,7 +36,7 @@ void mark_conditional_regions(Statement* first);
 
 // The marks of the marking walks in their order: inline assembly, function
 // entries, end labels, M and L labels, bodies, rts-only functions, ._tarvox
-// OFF regions, conditional code (four of them made in one walk).
+// OFF regions, conditional code, all made in one walk.
 void mark_unit_structure(Statement* first);
 
 // Whether the unit mark_unit_structure marked last holds a reit
