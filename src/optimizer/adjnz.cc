@@ -5,6 +5,21 @@
 // The new line takes the place of the jump, so blank lines and debugging
 // directives between the two stay in front of it; a same-line label of the
 // step moves onto it.
+//
+// adjnz changes no flags, while the sub or add it replaces set all four. So
+// a pair is fused only where no code reads those flags afterwards: on the
+// fall-through path from the line after the jump, and on the branch path
+// from the one line that defines the jump's target, each line must set the
+// flags anew (add, sub, cmp, neg, abs) or leave the function (a call, a
+// return) before anything reads them. Lines that read no flag are passed
+// over on the way; anything else (a flag-reading instruction, a jump, a
+// directive that is not line information, inline assembly, shared code)
+// counts as a reader.
+#include <iterator>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
 #include "optimizer/passes.h"
 #include "optimizer/walk.h"
 #include "source/formatter.h"
@@ -12,6 +27,93 @@
 #include "source/tables.h"
 
 namespace {
+
+// Instructions that read no flag; the logic ones set only S and Z, so the
+// carry and overflow of the old step would still be there: the path goes on.
+constexpr std::uint32_t FLAGS_UNREAD[] = {
+    INSN_NOP, INSN_PUSH, INSN_PUSHM, INSN_PUSHA, INSN_POP, INSN_POPM, INSN_MOV,
+    INSN_AND, INSN_OR,   INSN_XOR,   INSN_NOT,   INSN_TST, INSN_INC,  INSN_DEC,
+};
+constexpr InsnIdSet FLAGS_UNREAD_SET(FLAGS_UNREAD);
+// Instructions that set C, O, S and Z without reading any of them.
+constexpr std::uint32_t FLAGS_SET_ANEW[] = {INSN_ADD, INSN_SUB, INSN_CMP, INSN_NEG, INSN_ABS};
+constexpr InsnIdSet FLAGS_SET_ANEW_SET(FLAGS_SET_ANEW);
+// Calls and returns: no callee or caller is given the flags.
+constexpr std::uint32_t FLAGS_LEFT_BEHIND[] = {INSN_JSR, INSN_JSRI, INSN_JSRS, INSN_RTS, INSN_REIT, INSN_EXITD};
+constexpr InsnIdSet FLAGS_LEFT_BEHIND_SET(FLAGS_LEFT_BEHIND);
+
+enum class FlagUse { passed_over, set_anew, read };
+
+// What a path reaching s does with the flags at s.
+FlagUse flag_use(const Statement* s) {
+  if (s->flags & SF_INLINE_ASM) return FlagUse::read;
+  // Blank, comment and deleted lines, whatever else marks them.
+  if (s->kind == STMT_BLANK) return FlagUse::passed_over;
+  // The flags live into shared code through its call, and back out through
+  // its added rts.
+  if (s->flags & (SF_SHARED_CALL | SF_SHARED_RETURN)) return FlagUse::read;
+  if (s->kind == STMT_DIRECTIVE) {
+    bool line_information = s->directive() && is_debugging_directive(directive_id_of(s));
+    return line_information ? FlagUse::passed_over : FlagUse::read;
+  }
+  if (s->kind != STMT_INSN || !s->insn()) return FlagUse::read;
+  const InsnDetail* d = s->insn();
+  std::uint32_t id = insn_id_of(s);
+  if (id == 0 || FLAGS_UNREAD_SET.contains(id)) return FlagUse::passed_over;
+  if (FLAGS_SET_ANEW_SET.contains(id)) {
+    // Stack-pointer arithmetic of a frame is not taken as a flag setter.
+    bool on_sp = d->operand_count > 0 && d->operands[d->operand_count - 1].mode == MODE_SP;
+    return on_sp ? FlagUse::passed_over : FlagUse::set_anew;
+  }
+  return FLAGS_LEFT_BEHIND_SET.contains(id) ? FlagUse::set_anew : FlagUse::read;
+}
+
+// A pair that passed every test but the flags of its two paths.
+struct Candidate {
+  Statement* step;
+  Statement* jump;
+  std::int32_t step_value;
+};
+
+// Where a label of a candidate's target is defined: the one statement whose
+// label is that name, or nullptr with more than one.
+struct TargetDefinition {
+  Statement* at = nullptr;
+  int count = 0;
+};
+using TargetTable = std::unordered_map<std::string_view, TargetDefinition>;
+
+std::string_view target_of(const Statement* jump) { return jump->insn()->operands[0].text; }
+
+// One backward sweep over the whole unit, from `from` (any statement of it)
+// to its ends: sets SF_FLAGS_DEAD on every statement from which no path
+// reads the flags before setting them (a line passed over takes its
+// successor's verdict; the end of the unit sets nothing), clears it on the
+// others, and records in `targets` where each wanted name is defined.
+void sweep_flags_dead(Statement* from, TargetTable& targets) {
+  Statement* last = from;
+  while (last->next) last = last->next;
+  bool dead = true;
+  for (Statement* s = last; s; s = s->prev) {
+    prefetch_behind(s);
+    switch (flag_use(s)) {
+      case FlagUse::passed_over: break;
+      case FlagUse::set_anew: dead = true; break;
+      case FlagUse::read: dead = false; break;
+    }
+    if (dead)
+      s->flags |= SF_FLAGS_DEAD;
+    else
+      s->flags &= ~SF_FLAGS_DEAD;
+    if (!s->label) continue;
+    auto wanted = targets.find(s->label->name);
+    if (wanted == targets.end()) continue;
+    wanted->second.at = s;
+    ++wanted->second.count;
+  }
+}
+
+bool flags_dead_at(const Statement* s) { return !s || (s->flags & SF_FLAGS_DEAD); }
 
 // The branch after a step: jne, else jnz.
 Statement* find_not_zero_branch(Statement* step) {
@@ -66,6 +168,7 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
   d->operands[2] = copy_operand(jump->insn()->operands[0]);
 
   Statement* fused = new_statement_like(step);
+  fused->flags &= ~SF_FLAGS_DEAD;
   fused->label = step->label ? copy_label(step) : nullptr;
   set_insn(fused, d);
   rebuild_source_text(fused);
@@ -77,10 +180,23 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
 }  // namespace
 
 void pass_make_adjnz(Statement* first) {
-  walk_statements(first, [](Statement* s) {
+  // The pairs are found first: fusing one never makes or breaks another
+  // (each fusion changes only its own two lines and the line it inserts),
+  // and both paths are judged on the lines as they stand before any fusion.
+  std::vector<Candidate> candidates;
+  walk_statements(first, [&](Statement* s) {
     if (!is_optimisable(s) || !(is_insn(s, INSN_SUB) || is_insn(s, INSN_ADD))) return;
     Statement* jump = find_not_zero_branch(s);
     std::int32_t step_value = 0;
-    if (jump && adjnz_step(s, jump, &step_value)) make_adjnz(s, jump, step_value);
+    if (jump && adjnz_step(s, jump, &step_value)) candidates.push_back({s, jump, step_value});
   });
+  if (candidates.empty()) return;
+  TargetTable targets;
+  for (const Candidate& c : candidates) targets.emplace(target_of(c.jump), TargetDefinition());
+  sweep_flags_dead(candidates.back().jump, targets);
+  for (const Candidate& c : candidates) {
+    const TargetDefinition& target = targets[target_of(c.jump)];
+    if (target.count != 1 || !flags_dead_at(target.at) || !flags_dead_at(c.jump->next)) continue;
+    make_adjnz(c.step, c.jump, c.step_value);
+  }
 }

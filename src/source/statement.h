@@ -72,6 +72,7 @@ enum StatementFlag : std::uint32_t {
   // Internal marks outside the ten flags above (clear_flags leaves them):
   SF_CONDITIONAL = 0x800,     // assembled once, never or many times: .if, .macro, .mrepeat bodies
   SF_SHARED_RETURN = 0x1000,  // the rts that ends a shared subroutine
+  SF_FLAGS_DEAD = 0x2000,     // pass 1003: no path from here reads the flags before setting them
 };
 
 // The ten flags that clear_flags clears.
@@ -143,7 +144,7 @@ struct DirectiveDetail {
 enum DetailKind : std::uint8_t { DETAIL_NONE = 0, DETAIL_INSN = 1, DETAIL_DIRECTIVE = 2 };
 
 // Every mark fits the 16 bits of Statement::flags.
-static_assert(SF_SHARED_RETURN <= 0xFFFF, "a mark beyond the flag word");
+static_assert(SF_FLAGS_DEAD <= 0xFFFF, "a mark beyond the flag word");
 
 // The record is laid out for the many walks along the file order, which read
 // every byte of it: small fields packed at its head.
@@ -196,6 +197,12 @@ struct Statement {
 inline void prefetch_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192;
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) + AHEAD));
+}
+
+// The same for a walk backwards along prev.
+inline void prefetch_behind(const Statement* s) {
+  constexpr std::uintptr_t BEHIND = 8192;
+  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) - BEHIND));
 }
 
 // For a walk that reads the instruction details too: the details of the
