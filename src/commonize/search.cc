@@ -183,8 +183,12 @@ bool is_flow_ending(const Statement* s) {
 bool shareable_instruction(const Statement* x) {
   const InsnDetail* d = x->insn();
   if (NOT_SHAREABLE_SET.contains(d->insn_id)) return false;
+  // Under -OSA the code cleans pushed arguments up some time after a call:
+  // called from a shared copy, the callee would find the copy's return
+  // address where its first stack argument was. So no call is shared.
+  bool call = d->insn_id == INSN_JSR || d->insn_id == INSN_JSRI || d->insn_id == INSN_JSRS;
+  if (call && (option_flags & OF_SP_ADJUST)) return false;
   if (d->insn_id == INSN_JSR) {
-    if (option_flags & OF_SP_ADJUST) return false;
     std::string_view callee = d->operands[0].text;
     if (callee == "_setjmp" || callee == "$setjmp") return false;
   }
