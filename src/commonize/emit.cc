@@ -137,11 +137,8 @@ Statement* copy_instruction(const Statement* t, Statement* anchor) {
   return s;
 }
 
-bool emit_shared_subroutine(std::string_view label, std::int32_t l) {
+void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t l) {
   Statement* ref = occurrence_table.occ_start[0];
-  Statement* end_label = ref ? find_end_label(ref) : nullptr;
-  if (!end_label) return false;
-
   Statement* start = make_label_line(end_label, label, "\n", 0);
   link_after(end_label, start);
   Statement* anchor = start;
@@ -168,7 +165,6 @@ bool emit_shared_subroutine(std::string_view label, std::int32_t l) {
   end_name += label;
   Statement* end = make_label_line(anchor, copy_string(end_name), "\n\n", SF_END_LABEL);
   link_after(anchor, end);
-  return true;
 }
 
 void remove_occurrences(std::int32_t l, std::string_view) {

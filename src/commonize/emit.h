@@ -27,9 +27,9 @@ void note_labels_in_use(Statement* first_member);
 std::string_view make_shared_label(std::int32_t n);
 
 // Inserts the shared subroutine of the group's first l reference
-// instructions after the end label that follows the reference. False, and
-// nothing inserted, when no end label follows it.
-bool emit_shared_subroutine(std::string_view label, std::int32_t l);
+// instructions after end_label, the end label that follows the reference
+// (find_end_label).
+void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t l);
 // A copy of the instruction t in the formatter's form, linked after anchor
 // in file order and in the code chain.
 Statement* copy_instruction(const Statement* t, Statement* anchor);

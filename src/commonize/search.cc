@@ -401,6 +401,20 @@ bool uses_sp_unaccounted(const InsnDetail* d) {
   return false;
 }
 
+// The end label after a reference (find_end_label). The walk goes forward
+// and a shared subroutine goes in after the end label of its reference, so
+// no end label ever appears between a reference and the end label found for
+// it: the one found for an earlier reference holds for every later one
+// before it, and each stretch of the file is searched once.
+struct EndLabelAhead {
+  Statement* found = nullptr;
+
+  Statement* after(Statement* ref) {
+    if (!found || ref->order > found->order) found = find_end_label(ref);
+    return found;
+  }
+};
+
 }  // namespace
 
 bool touches_stack(std::int32_t n) {
@@ -440,6 +454,7 @@ void commonize(Statement* first_member) {
   // The index lives for this walk only: the chain it points into belongs to
   // the unit.
   FastSearchScope index(reference_search_on ? nullptr : first_member);
+  EndLabelAhead end_label_ahead;
   for (Statement* r = first_member; r; r = r->chain_next) {
     prefetch_ahead(r);
     prefetch_detail_ahead(r);
@@ -465,9 +480,15 @@ void commonize(Statement* first_member) {
     for (int i = 1; i < t.occ_count; ++i) kept = kept || t.occ_start[i];
     if (!kept || !t.occ_start[0]) continue;
     if (touches_stack(l) && !stack_balanced(l)) continue;
-    std::string_view label = make_shared_label(shared_label_counter++);
+    Statement* end_label = end_label_ahead.after(t.occ_start[0]);
     // No end label after the reference: the unit's commonization ends here.
-    if (!emit_shared_subroutine(label, l)) return;
+    if (!end_label) return;
+    // The subroutine would be assembled only in some configurations (.if,
+    // .else), as often as a .mrepeat says, wherever a macro is used, or in
+    // the middle of the user's inline assembly: such a group stays as it is.
+    if (end_label->flags & (SF_CONDITIONAL | SF_INLINE_ASM)) continue;
+    std::string_view label = make_shared_label(shared_label_counter++);
+    emit_shared_subroutine(end_label, label, l);
     remove_occurrences(l, label);
     insert_calls(label, l);
     // R is deleted now: the walk goes on over the run's deleted statements,
