@@ -68,52 +68,74 @@ FlagUse flag_use(const Statement* s) {
   return FLAGS_LEFT_BEHIND_SET.contains(id) ? FlagUse::set_anew : FlagUse::read;
 }
 
+// Whether no path from s reads the flags before setting them: the first
+// line from s on that is not passed over decides (the end of the unit: no
+// line reads them). Each line judged keeps its verdict in its flag word
+// until forget() clears it, so a line is judged once however many paths
+// start at it or run through it.
+class FlagsDead {
+ public:
+  ~FlagsDead() { forget(); }
+
+  bool at(Statement* s) {
+    std::size_t waiting = judged_.size();
+    bool dead = true;
+    for (; s; s = s->next) {
+      if (s->flags & SF_FLAGS_JUDGED) {
+        dead = (s->flags & SF_FLAGS_DEAD) != 0;
+        break;
+      }
+      judged_.push_back(s);
+      FlagUse use = flag_use(s);
+      if (use == FlagUse::passed_over) continue;
+      dead = use == FlagUse::set_anew;
+      break;
+    }
+    for (std::size_t i = waiting; i < judged_.size(); ++i)
+      judged_[i]->flags |= SF_FLAGS_JUDGED | (dead ? std::uint32_t{SF_FLAGS_DEAD} : 0u);
+    return dead;
+  }
+
+  void forget() {
+    for (Statement* s : judged_) s->flags &= ~(SF_FLAGS_JUDGED | SF_FLAGS_DEAD);
+    judged_.clear();
+  }
+
+ private:
+  std::vector<Statement*> judged_;
+};
+
+// Where a jump's target is defined: how many statements carry the label,
+// and whether no path from the (last) one reads the flags.
+struct TargetDefinition {
+  int count = 0;
+  bool flags_dead = false;
+};
+using TargetTable = std::unordered_map<std::string_view, TargetDefinition>;
+
 // A pair that passed every test but the flags of its two paths.
 struct Candidate {
   Statement* step;
   Statement* jump;
   std::int32_t step_value;
+  bool fall_through_dead;
+  TargetDefinition* target;
 };
-
-// Where a label of a candidate's target is defined: the one statement whose
-// label is that name, or nullptr with more than one.
-struct TargetDefinition {
-  Statement* at = nullptr;
-  int count = 0;
-};
-using TargetTable = std::unordered_map<std::string_view, TargetDefinition>;
 
 std::string_view target_of(const Statement* jump) { return jump->insn()->operands[0].text; }
 
-// One backward sweep over the whole unit, from `from` (any statement of it)
-// to its ends: sets SF_FLAGS_DEAD on every statement from which no path
-// reads the flags before setting them (a line passed over takes its
-// successor's verdict; the end of the unit sets nothing), clears it on the
-// others, and records in `targets` where each wanted name is defined.
-void sweep_flags_dead(Statement* from, TargetTable& targets) {
-  Statement* last = from;
-  while (last->next) last = last->next;
-  bool dead = true;
-  for (Statement* s = last; s; s = s->prev) {
-    prefetch_behind(s);
-    switch (flag_use(s)) {
-      case FlagUse::passed_over: break;
-      case FlagUse::set_anew: dead = true; break;
-      case FlagUse::read: dead = false; break;
-    }
-    if (dead)
-      s->flags |= SF_FLAGS_DEAD;
-    else
-      s->flags &= ~SF_FLAGS_DEAD;
+// Counts, in one walk over the unit, the statements that define each wanted
+// name, and judges the path from each (while its lines are at hand).
+void judge_targets(Statement* first, TargetTable& targets, FlagsDead& flags_dead) {
+  for (Statement* s = first; s; s = s->next) {
+    prefetch_ahead(s);
     if (!s->label) continue;
     auto wanted = targets.find(s->label->name);
     if (wanted == targets.end()) continue;
-    wanted->second.at = s;
     ++wanted->second.count;
+    wanted->second.flags_dead = flags_dead.at(s);
   }
 }
-
-bool flags_dead_at(const Statement* s) { return !s || (s->flags & SF_FLAGS_DEAD); }
 
 // The branch after a step: jne, else jnz.
 Statement* find_not_zero_branch(Statement* step) {
@@ -168,7 +190,6 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
   d->operands[2] = copy_operand(jump->insn()->operands[0]);
 
   Statement* fused = new_statement_like(step);
-  fused->flags &= ~SF_FLAGS_DEAD;
   fused->label = step->label ? copy_label(step) : nullptr;
   set_insn(fused, d);
   rebuild_source_text(fused);
@@ -180,23 +201,27 @@ void make_adjnz(Statement* step, Statement* jump, std::int32_t step_value) {
 }  // namespace
 
 void pass_make_adjnz(Statement* first) {
-  // The pairs are found first: fusing one never makes or breaks another
-  // (each fusion changes only its own two lines and the line it inserts),
-  // and both paths are judged on the lines as they stand before any fusion.
+  // The pairs are found first, with the path that falls through each, and
+  // then the branch paths: every verdict is taken on the lines as they stand
+  // before the first fusion. Fusing one pair never makes or breaks another
+  // (each fusion changes only its own two lines and the line it inserts).
   std::vector<Candidate> candidates;
+  TargetTable targets;
+  FlagsDead flags_dead;
   walk_statements(first, [&](Statement* s) {
     if (!is_optimisable(s) || !(is_insn(s, INSN_SUB) || is_insn(s, INSN_ADD))) return;
     Statement* jump = find_not_zero_branch(s);
     std::int32_t step_value = 0;
-    if (jump && adjnz_step(s, jump, &step_value)) candidates.push_back({s, jump, step_value});
+    if (!jump || !adjnz_step(s, jump, &step_value)) return;
+    // Elements of an unordered_map stay where they are as it grows.
+    TargetDefinition* target = &targets[target_of(jump)];
+    candidates.push_back({s, jump, step_value, flags_dead.at(jump->next), target});
   });
   if (candidates.empty()) return;
-  TargetTable targets;
-  for (const Candidate& c : candidates) targets.emplace(target_of(c.jump), TargetDefinition());
-  sweep_flags_dead(candidates.back().jump, targets);
+  judge_targets(first, targets, flags_dead);
+  flags_dead.forget();
   for (const Candidate& c : candidates) {
-    const TargetDefinition& target = targets[target_of(c.jump)];
-    if (target.count != 1 || !flags_dead_at(target.at) || !flags_dead_at(c.jump->next)) continue;
-    make_adjnz(c.step, c.jump, c.step_value);
+    if (c.fall_through_dead && c.target->count == 1 && c.target->flags_dead)
+      make_adjnz(c.step, c.jump, c.step_value);
   }
 }

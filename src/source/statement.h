@@ -72,7 +72,10 @@ enum StatementFlag : std::uint32_t {
   // Internal marks outside the ten flags above (clear_flags leaves them):
   SF_CONDITIONAL = 0x800,     // assembled once, never or many times: .if, .macro, .mrepeat bodies
   SF_SHARED_RETURN = 0x1000,  // the rts that ends a shared subroutine
-  SF_FLAGS_DEAD = 0x2000,     // pass 1003: no path from here reads the flags before setting them
+  // Set and cleared again within pass 1003: whether a path from the line
+  // reads the flags before setting them has been judged, and the verdict.
+  SF_FLAGS_JUDGED = 0x2000,
+  SF_FLAGS_DEAD = 0x4000,
 };
 
 // The ten flags that clear_flags clears.
@@ -197,12 +200,6 @@ struct Statement {
 inline void prefetch_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192;
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) + AHEAD));
-}
-
-// The same for a walk backwards along prev.
-inline void prefetch_behind(const Statement* s) {
-  constexpr std::uintptr_t BEHIND = 8192;
-  __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s) - BEHIND));
 }
 
 // For a walk that reads the instruction details too: the details of the
