@@ -1,5 +1,6 @@
 // Benchmark driver: generates compiler-style files of 10,000, 100,000 and
-// 1,000,000 lines (or the sizes given), and measures side by side a plain
+// 1,000,000 lines (or the sizes given) in each of gen_input's three shapes
+// (typical, stack, sections), and measures side by side a plain
 // copy of the file (a line-by-line stdio copy, the least a text filter
 // does, and cp), the round trip with every pass switched off, and the full
 // run with every pass and the commonization on. The four commands run in
@@ -91,18 +92,11 @@ long file_size(const std::string& name) {
   return size;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  std::vector<long> sizes;
-  for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
-  if (sizes.empty()) sizes = {10000, 100000, 1000000};
-  char dir_template[] = "/tmp/tarvox_bench_XXXXXX";
-  if (!mkdtemp(dir_template)) return 1;
-  std::string dir = dir_template;
-  std::vector<std::string> off_all = {TARVOX_BINARY};
-  for (int pass = 1001; pass <= 1012; ++pass) off_all.push_back("-off=" + std::to_string(pass));
-
+// Measures one shape of generated file at each size; false when a command
+// fails.
+bool bench_shape(const char* shape, const std::vector<long>& sizes, const std::string& dir,
+                 const std::vector<std::string>& off_all) {
+  std::printf("shape %s\n", shape);
   std::printf("%10s %10s %8s %8s %8s %8s %9s %9s %9s %9s\n", "lines", "bytes", "cp_s",
               "copy_s", "trip_s", "full_s", "trip/copy", "full/copy", "trip_MiB", "full_MiB");
   double last_full = 0;
@@ -110,8 +104,8 @@ int main(int argc, char** argv) {
   for (long lines : sizes) {
     std::string input = dir + "/gen.qsm";
     std::string output = dir + "/out.qsm";
-    Measure gen = run({GEN_INPUT_BINARY, std::to_string(lines), "7", "30"}, input);
-    if (gen.status != 0) return 1;
+    Measure gen = run({GEN_INPUT_BINARY, std::to_string(lines), "7", "30", shape}, input);
+    if (gen.status != 0) return false;
     long bytes = file_size(input);
     std::vector<std::string> trip_args = off_all;
     trip_args.insert(trip_args.end(), {input, "-o", output});
@@ -134,6 +128,24 @@ int main(int argc, char** argv) {
   }
   for (std::size_t i = 0; i < growth.size(); ++i)
     std::printf("full-run time growth from size %zu to %zu: %.1fx\n", i + 1, i + 2, growth[i]);
+  return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::vector<long> sizes;
+  for (int i = 1; i < argc; ++i) sizes.push_back(std::atol(argv[i]));
+  if (sizes.empty()) sizes = {10000, 100000, 1000000};
+  char dir_template[] = "/tmp/tarvox_bench_XXXXXX";
+  if (!mkdtemp(dir_template)) return 1;
+  std::string dir = dir_template;
+  std::vector<std::string> off_all = {TARVOX_BINARY};
+  for (int pass = 1001; pass <= 1012; ++pass) off_all.push_back("-off=" + std::to_string(pass));
+
+  for (const char* shape : {"typical", "stack", "sections"}) {
+    if (!bench_shape(shape, sizes, dir, off_all)) return 1;
+  }
   std::remove((dir + "/gen.qsm").c_str());
   std::remove((dir + "/out.qsm").c_str());
   std::remove((dir + "/copy.qsm").c_str());

@@ -1,11 +1,19 @@
 // Generates a compiler-style assembly file of about N lines for the
-// benchmarks and the differential tests: functions with entry and end
-// labels, prologues and epilogues, loops with L labels, calls, byte and word
-// arithmetic, data sections between code sections, debugging directives, and
-// repeated instruction runs drawn from a fixed pool (as a compiler repeats
-// its call sequences and function tails).
+// benchmarks: functions with entry and end labels, prologues and epilogues,
+// loops with L labels, calls, byte and word arithmetic, data sections
+// between code sections, debugging directives, and repeated instruction runs
+// drawn from a fixed pool (as a compiler repeats its call sequences and
+// function tails). Three shapes:
 //
-//   gen_input LINES [SEED] [REPEAT_PERCENT] > file.qsm
+//   typical   as above;
+//   stack     most repeated runs move the stack without bringing it back
+//             (pushes of arguments without their pops, pops before pushes),
+//             so the groups they form are refused for their stack;
+//   sections  the last tenth of the functions goes into a CODE section of
+//             another name, as when a file puts some functions in a section
+//             of their own.
+//
+//   gen_input LINES [SEED] [REPEAT_PERCENT] [SHAPE] > file.qsm
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -33,6 +41,17 @@ const std::vector<std::vector<std::string>> kRuns = {
     {"\tmov.w\t_a,R0", "\tmov.w\t_b,R1", "\tjsr\t_mul16", "\tmov.w\tR0,_c", "\tmov.w\tR2,_c+2"},
     {"\tmov.b\t#%d,R0L", "\tmov.b\tR0L,_port", "\tbset\t3,_ctrl", "\tnop"},
     {"\tmov.w\t4[FB],R0", "\tmov.w\t6[FB],R1", "\tadd.w\tR1,R0", "\tmov.w\tR0,-4[FB]"},
+};
+
+// Runs whose stack does not balance: arguments pushed for a call and left
+// for the caller to drop later, a pop before its push, a frame reserved and
+// not released.
+const std::vector<std::vector<std::string>> kStackRuns = {
+    {"\tpush.w\tR0", "\tmov.w\t#%d,R0", "\tmov.w\tR0,_arg", "\tjsr\t_send"},
+    {"\tpush.w\t#%d", "\tpush.w\tR1", "\tmov.w\t_count,R0", "\tjsr\t_log2"},
+    {"\tpop.w\tR1", "\tmov.w\tR1,_last", "\tmov.w\t#0,R1", "\tpush.w\tR1"},
+    {"\tadd.w\t#-4,SP", "\tmov.w\tR0,_tmp", "\tmov.w\t_tmp,R2", "\tmov.w\tR2,_out"},
+    {"\tmov.w\t_a,R0", "\tpush.w\tR0", "\tmov.w\t_b,R0", "\tpush.w\tR0", "\tjsr\t_cmp"},
 };
 
 // Single instructions for the unrepeated parts of bodies.
@@ -67,6 +86,12 @@ int main(int argc, char** argv) {
   long target = std::atol(argv[1]);
   Random rnd{argc > 2 ? std::strtoull(argv[2], nullptr, 10) : 1};
   unsigned repeat = argc > 3 ? static_cast<unsigned>(std::atoi(argv[3])) : 30;
+  std::string shape = argc > 4 ? argv[4] : "typical";
+  if (shape != "typical" && shape != "stack" && shape != "sections") {
+    std::fprintf(stderr, "gen_input: unknown shape '%s'\n", shape.c_str());
+    return 2;
+  }
+  bool other_section_opened = false;
   std::string out;
   long lines = 0;
   auto line = [&](const std::string& text) {
@@ -81,12 +106,16 @@ int main(int argc, char** argv) {
   int label = 0;
   while (lines < target) {
     ++function;
+    if (shape == "sections" && !other_section_opened && lines >= target - target / 10) {
+      line("\t.section\tprogram_S,CODE");
+      other_section_opened = true;
+    }
     std::string name = "_f" + std::to_string(function);
     if (rnd.below(10) == 0) {
       line("\t.section\tdata,DATA");
       line("_d" + std::to_string(function) + ":");
       line("\t.blkw\t" + std::to_string(1 + rnd.below(8)));
-      line("\t.section\tprogram,CODE");
+      line(other_section_opened ? "\t.section\tprogram_S,CODE" : "\t.section\tprogram,CODE");
     }
     line("\t.align");
     line("\t.glb\t" + name);
@@ -103,12 +132,21 @@ int main(int argc, char** argv) {
     bool saves = rnd.below(3) == 0;
     if (saves) line("\tpushm\tR1,R3");
     unsigned statements = 4 + rnd.below(20);
+    std::string exit_label;
     for (unsigned i = 0; i < statements && lines < target; ++i) {
       if (rnd.below(6) == 0) line("\t._line\t" + std::to_string(10 + i));
       if (rnd.below(100) < repeat) {
-        const auto& run = kRuns[rnd.below(static_cast<unsigned>(kRuns.size()))];
+        bool stack_run = shape == "stack" && rnd.below(4) != 0;
+        const auto& pool = stack_run ? kStackRuns : kRuns;
+        const auto& run = pool[rnd.below(static_cast<unsigned>(pool.size()))];
         unsigned n = 2 * (1 + rnd.below(2));
         for (const std::string& insn : run) line(fill(insn, n));
+        // Mostly the result of the call is tested at once.
+        if (stack_run && rnd.below(8) != 0) {
+          if (exit_label.empty()) exit_label = "L" + std::to_string(++label);
+          line("\tcmp.w\t#0,R0");
+          line("\tjeq\t" + exit_label);
+        }
       } else if (rnd.below(8) == 0) {
         std::string l = "L" + std::to_string(++label);
         line(l + ":");
@@ -124,6 +162,7 @@ int main(int argc, char** argv) {
         line(fill(kSingles[rnd.below(static_cast<unsigned>(kSingles.size()))], rnd.below(16)));
       }
     }
+    if (!exit_label.empty()) line(exit_label + ":");
     if (saves) line("\tpopm\tR1,R3");
     line(frame ? "\texitd" : "\trts");
     line("E" + std::to_string(function) + ":");

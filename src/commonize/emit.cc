@@ -183,6 +183,7 @@ void remove_occurrences(std::int32_t l, std::string_view) {
       for (Statement* s = start; s && deleted < l; s = s->chain_next) {
         if (s->kind != STMT_INSN) continue;
         delete_and_freeze(s);
+        note_deleted_instruction(s);
         ++deleted;
       }
     }

@@ -169,35 +169,66 @@ bool window_alive(const Statement* m, int length) {
   return true;
 }
 
-// The first `want` instructions the reference run can grow over, as
-// extend_occurrences grows it, leaving out the tests that involve the
-// occurrences (so a run found here is never shorter than the real one).
-// Returns how many there are, at most want.
-int reference_run(Statement* ref, int want, Statement** run) {
-  int n = 0;
-  run[n++] = ref;
-  if (is_conditional_jump(insn_id_of(ref)) || is_flow_ending(ref)) return n;
+// Calls f on each instruction the reference run can grow over, as
+// extend_occurrences grows it, in order and the reference first, until f
+// returns false. The tests that involve the occurrences are left out, so a
+// run found here is never shorter than the real one.
+template <typename F>
+void walk_reference_run(Statement* ref, F f) {
+  if (!f(ref) || is_conditional_jump(insn_id_of(ref)) || is_flow_ending(ref)) return;
   Statement* last = ref;
-  for (Statement* s = ref->chain_next; s && n < want;) {
-    if (s->kind == STMT_OTHER) break;
+  for (Statement* s = ref->chain_next; s;) {
+    if (s->kind == STMT_OTHER) return;
     if (s->kind != STMT_INSN) {
       s = s->chain_next;
       continue;
     }
-    if (!may_be_shared(s) || (s->flags & SF_INLINE_ASM) || s->label) break;
-    if (barrier_between(last, s)) break;
+    if (!may_be_shared(s) || (s->flags & SF_INLINE_ASM) || s->label) return;
+    if (barrier_between(last, s)) return;
     if (s->replacement) {
       s = s->chain_next;
       continue;
     }
     // No occurrence matches a statement switched off or a conditional jump.
-    if ((s->flags & SF_NO_OPT) || is_conditional_jump(insn_id_of(s))) break;
-    run[n++] = s;
+    if ((s->flags & SF_NO_OPT) || is_conditional_jump(insn_id_of(s))) return;
+    if (!f(s) || is_flow_ending(s)) return;
     last = s;
-    if (is_flow_ending(s)) break;
     s = s->chain_next;
   }
+}
+
+// The first `want` instructions of the reference run; returns how many
+// there are, at most want.
+int reference_run(Statement* ref, int want, Statement** run) {
+  int n = 0;
+  walk_reference_run(ref, [&](Statement* s) {
+    run[n++] = s;
+    return n < want;
+  });
   return n;
+}
+
+// Whether some length the reference run can reach, from the shortest that
+// commonize shares on, passes its stack test: the test reads only the
+// reference's own instructions, so when none does, no search for this
+// reference gives a group that is shared, however its occurrences grow. (A
+// run longer than this many instructions is taken to pass, unread.)
+constexpr std::int32_t STACK_CHECK_MAX = 1024;
+
+bool stack_test_can_pass(Statement* ref, std::int32_t shortest) {
+  StackSum sum;
+  std::int32_t n = 0;
+  bool can_pass = false;
+  walk_reference_run(ref, [&](Statement* s) {
+    sum.add(s->insn());
+    ++n;
+    if (n >= shortest && sum.passes()) can_pass = true;
+    // A sum that broke stays broken: no longer run passes.
+    if (sum.touches && sum.broken) return false;
+    if (n >= STACK_CHECK_MAX) can_pass = true;
+    return !can_pass;
+  });
+  return can_pass;
 }
 
 enum class Visit { next, dead, stop };
@@ -484,6 +515,70 @@ struct SectionList {
   }
 };
 
+// How many members of a key group a reference matches between two points of
+// the chain, for the searches that only need to know whether the table
+// would fill there.
+//
+// Within a key group every member is identical to every other one as far
+// as the instructions go (instructions_identical compares exactly what the
+// key holds, up to a hash collision, and is an equivalence). What
+// statements_identical asks of a member beyond that never changes during
+// the walk for a member that is not deleted: no label, no inline assembly,
+// shareable, and fitting where it stands (an emission puts its call right
+// before each run it deletes, so the line that decides whether the line
+// after a member is understood stays an instruction, and a call keeps the
+// lines between it and its next chain member). So the matches of a
+// reference identical to the group's first member are the members that
+// matched that first member when the count was made, less those deleted
+// since, plus the matching copies the emission added since.
+class MatchCount {
+ public:
+  // The first member, which a reference must be identical to for the count
+  // to hold for it; counted members are added in chain order, then finish.
+  explicit MatchCount(Statement* first) : first_(first) {}
+  Statement* first() const { return first_; }
+  void add_member(const Statement* m) { orders_.push_back(m->order); }
+  void finish() { deleted_.assign(orders_.size() + 1, 0); }
+
+  void deleted(const Statement* m) {
+    auto at = std::lower_bound(orders_.begin(), orders_.end(), m->order);
+    if (at != orders_.end() && *at == m->order) {
+      // A Fenwick tree of the deleted members, by position.
+      for (std::size_t i = static_cast<std::size_t>(at - orders_.begin()) + 1; i < deleted_.size(); i += i & (~i + 1))
+        ++deleted_[i];
+      return;
+    }
+    auto copy = std::lower_bound(copies_.begin(), copies_.end(), m->order);
+    if (copy != copies_.end() && *copy == m->order) copies_.erase(copy);
+  }
+  void copied(const Statement* m) {
+    copies_.insert(std::upper_bound(copies_.begin(), copies_.end(), m->order), m->order);
+  }
+
+  // The matches with after < order < before.
+  std::size_t between(std::uint64_t after, std::uint64_t before) const {
+    std::size_t lo = static_cast<std::size_t>(std::upper_bound(orders_.begin(), orders_.end(), after) - orders_.begin());
+    std::size_t hi = static_cast<std::size_t>(std::lower_bound(orders_.begin(), orders_.end(), before) - orders_.begin());
+    std::size_t n = lo < hi ? hi - lo - (deleted_before(hi) - deleted_before(lo)) : 0;
+    auto c_lo = std::upper_bound(copies_.begin(), copies_.end(), after);
+    auto c_hi = std::lower_bound(copies_.begin(), copies_.end(), before);
+    return n + static_cast<std::size_t>(c_lo < c_hi ? c_hi - c_lo : 0);
+  }
+
+ private:
+  // Deleted members among the first `end` counted ones.
+  std::size_t deleted_before(std::size_t end) const {
+    std::size_t n = 0;
+    for (std::size_t i = end; i > 0; i -= i & (~i + 1)) n += deleted_[i];
+    return n;
+  }
+
+  Statement* first_;
+  std::vector<std::uint64_t> orders_;  // the members counted, in chain order
+  std::vector<std::uint32_t> deleted_;  // Fenwick tree over orders_
+  std::vector<std::uint64_t> copies_;   // the matching copies added since, alive
+};
+
 struct FastIndex {
   int gram = 2;  // window length of the grams
   SectionList sections;
@@ -493,6 +588,8 @@ struct FastIndex {
   EntryIndex grams{false};
   // Copies the emission linked in since the last search.
   std::vector<Statement*> pending;
+  // The match counts made so far, by key.
+  std::unordered_map<std::uint64_t, MatchCount> match_counts;
 };
 
 std::unique_ptr<FastIndex> index_now;
@@ -554,11 +651,47 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   return index;
 }
 
+bool is_alive(const Statement* m) {
+  return m->kind == STMT_INSN && !(m->flags & SF_NO_OPT) && !m->replacement;
+}
+
+// Whether a live member of the index matches every reference identical to
+// `first`.
+bool member_matches(const Statement* first, const Statement* m) {
+  return is_alive(m) && instructions_identical(first, m) && fits_where_it_stands(m);
+}
+
+// The match count of ref's key group, made on first use; nullptr when ref is
+// not identical to the group's first member (a hash collision), for which
+// the members have to be visited.
+MatchCount* match_count_for(FastIndex& index, std::uint64_t key, Statement* ref) {
+  auto found = index.match_counts.find(key);
+  if (found == index.match_counts.end()) {
+    Statement* first = index.keys.first_of_group(key);
+    if (!first) return nullptr;
+    MatchCount count(first);
+    index.keys.visit_between(key, 0, NO_ORDER, [&](Statement* m, std::uint8_t*) {
+      if (!is_alive(m)) return Visit::dead;
+      if (member_matches(first, m)) count.add_member(m);
+      return Visit::next;
+    });
+    count.finish();
+    found = index.match_counts.emplace(key, std::move(count)).first;
+  }
+  return instructions_identical(ref, found->second.first()) ? &found->second : nullptr;
+}
+
 // Adds the copies the last emission linked in: to their key groups, and the
 // windows that now begin at them or at the members just before them.
 void add_pending(FastIndex& index) {
   for (Statement* copy : index.pending) {
-    if (can_match(copy)) index.keys.add(key_hash(copy), copy);
+    if (can_match(copy)) {
+      std::uint64_t key = key_hash(copy);
+      index.keys.add(key, copy);
+      auto count = index.match_counts.find(key);
+      if (count != index.match_counts.end() && member_matches(count->second.first(), copy))
+        count->second.copied(copy);
+    }
     Statement* from = copy;
     for (int j = 0; j < index.gram && from; ++j, from = from->chain_prev) {
       if (std::optional<std::uint64_t> h = window_hash(from, index.gram)) index.grams.add(*h, from);
@@ -637,7 +770,36 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
   return Outcome::failed;
 }
 
+// Whether the plain search for ref, from start, would fill the table before
+// the chain member numbered `before`: 1022 matches between them.
+bool table_fills(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before) {
+  constexpr std::size_t FULL = OCC_MAX_COUNT - 1;
+  const std::uint64_t key = key_hash(ref);
+  if (!index.keys.has_between(key, start->order, before, FULL)) return false;
+  if (const MatchCount* count = match_count_for(index, key, ref)) return count->between(start->order, before) >= FULL;
+  Statement* last = nullptr;
+  return collect(index, ref, start, before, &last) == Outcome::full;
+}
+
+// Leaves scan_section as the plain search leaves it when `passed` is the
+// last .section it passed (NONE: none from `first` on): the name of the
+// last CODE section it passed, if it passed one.
+void settle_scan_section(const SectionList& sections, std::size_t first, std::size_t passed,
+                         std::string_view start_scan) {
+  if (first == NONE || passed == NONE || passed < first) return;
+  std::size_t code = sections.prev_code[passed];
+  if (code != NONE && code >= first && !same_text(sections.code_name[code], start_scan)) {
+    scan_section = std::string(sections.code_name[code]);
+  }
+}
+
 }  // namespace
+
+void note_deleted_instruction(Statement* s) {
+  if (!index_now || index_now->match_counts.empty() || s->detail_kind != DETAIL_INSN) return;
+  auto count = index_now->match_counts.find(key_hash(s));
+  if (count != index_now->match_counts.end()) count->second.deleted(s);
+}
 
 FastSearchScope::FastSearchScope(Statement* first_member) {
   index_now = first_member ? build_index(first_member) : nullptr;
@@ -681,47 +843,36 @@ bool find_group_fast(Statement* ref) {
   }
   std::uint64_t before = f == NONE ? NO_ORDER : sections.at[f]->order;
 
-  Statement* long_match = first_long_match(index, ref, start, before);
-  bool possible = long_match != nullptr;
-  // Without a possible group, the matches matter only for scan_section, and
-  // only when they may fill the table before the search ends: then where the
-  // last one lies decides which sections the plain search passed. With no
-  // section ahead, or in the reference's own section up to the end of the
-  // chain, every CODE section passed has the reference's name, wherever the
-  // table fills.
-  bool walk = possible;
-  if (!walk && first != NONE && !(f == NONE && same)) {
-    std::uint64_t key = key_hash(ref);
-    walk = index.keys.has_between(key, start->order, before, OCC_MAX_COUNT - 1);
-    // Not in the reference's section yet, but no failure ahead: the first
-    // section reopens it, and only whether the table fills before that one
-    // matters.
-    if (walk && f == NONE) {
-      std::uint64_t reopened = sections.at[first]->order;
-      walk = index.keys.has_between(key, start->order, reopened, OCC_MAX_COUNT - 1);
+  Statement* long_match = stack_test_can_pass(ref, shortest_shared_length())
+                              ? first_long_match(index, ref, start, before)
+                              : nullptr;
+  // Where the plain search would have ended: the last .section it passed.
+  std::size_t passed = f != NONE ? f : sections.at.empty() ? NONE : sections.at.size() - 1;
+  if (!long_match) {
+    // Without a possible group, the matches matter only for scan_section,
+    // and only where the table may fill before the search ends. With no
+    // section ahead, or in the reference's own section up to the end of the
+    // chain, every CODE section passed has the reference's name, wherever
+    // the table fills. Otherwise the table filling before the first section
+    // ahead leaves scan_section as it is; filling after it, it passes that
+    // section, which either reopens the reference's section or changes
+    // nothing (the CODE sections before f have the name scan_section has).
+    if (first != NONE && !(f == NONE && same)) {
+      if (table_fills(index, ref, start, sections.at[first]->order))
+        passed = NONE;
+      else if (f != NONE && table_fills(index, ref, start, before))
+        passed = first;
     }
+    settle_scan_section(sections, first, passed, start_scan);
+    return false;
   }
-  Outcome outcome = f == NONE ? Outcome::end : Outcome::failed;
+
   Statement* last = nullptr;
-  if (walk) outcome = collect(index, ref, start, before, &last);
+  Outcome outcome = collect(index, ref, start, before, &last);
+  if (outcome == Outcome::full) passed = sections.last_before(last->order);
+  settle_scan_section(sections, first, passed, start_scan);
 
-  // The last section the plain search passed.
-  std::size_t passed = NONE;
-  if (outcome == Outcome::failed) {
-    passed = f;
-  } else if (outcome == Outcome::full) {
-    passed = sections.last_before(last->order);
-  } else if (!sections.at.empty()) {
-    passed = sections.at.size() - 1;
-  }
-  if (first != NONE && passed != NONE && passed >= first) {
-    std::size_t code = sections.prev_code[passed];
-    if (code != NONE && code >= first && !same_text(sections.code_name[code], start_scan)) {
-      scan_section = std::string(sections.code_name[code]);
-    }
-  }
-
-  if (!possible || outcome == Outcome::failed || occurrence_table.occ_count == 0) return false;
+  if (outcome == Outcome::failed || occurrence_table.occ_count == 0) return false;
   // The table filled before the first window that could be a long enough
   // occurrence: no occurrence in it grows that far.
   const OccurrenceTable& t = occurrence_table;

@@ -235,20 +235,24 @@ bool statements_identical(const Statement* r, const Statement* c) {
   if ((r->flags | c->flags) & SF_NO_OPT) return false;
   // Inline assembly is the user's own code: never deleted for a call.
   if (c->flags & SF_INLINE_ASM) return false;
-  const InsnDetail* rd = r->insn();
-  const InsnDetail* cd = c->insn();
-  if (is_conditional_jump(rd->insn_id) || is_conditional_jump(cd->insn_id)) return false;
-  if (rd->size_code != cd->size_code || rd->format_code != cd->format_code ||
-      rd->operand_count != cd->operand_count) {
-    return false;
-  }
-  for (std::uint32_t i = 0; i < rd->operand_count; ++i) {
-    if (!operands_identical(rd->operands[i], cd->operands[i])) return false;
-  }
-  if ((rd->insn_id == INSN_JSR || rd->insn_id == INSN_JMP) && r->text() != c->text()) return false;
+  if (is_conditional_jump(insn_id_of(r)) || is_conditional_jump(insn_id_of(c))) return false;
+  if (!instructions_identical(r, c)) return false;
   // R is shareable; with the same instruction and operands C can differ
   // from it only as a call that reads the table after it.
   return fits_where_it_stands(c) && shareable_instruction(c);
+}
+
+bool instructions_identical(const Statement* a, const Statement* b) {
+  const InsnDetail* ad = a->insn();
+  const InsnDetail* bd = b->insn();
+  if (ad->insn_id != bd->insn_id || ad->size_code != bd->size_code || ad->format_code != bd->format_code ||
+      ad->operand_count != bd->operand_count) {
+    return false;
+  }
+  for (std::uint32_t i = 0; i < ad->operand_count; ++i) {
+    if (!operands_identical(ad->operands[i], bd->operands[i])) return false;
+  }
+  return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text() == b->text();
 }
 
 namespace {
@@ -417,34 +421,36 @@ struct EndLabelAhead {
 
 }  // namespace
 
-bool touches_stack(std::int32_t n) {
-  bool touches = false;
-  for_reference_run(n, [&](const Statement* t) {
-    const InsnDetail* d = t->insn();
-    if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d) ||
-        uses_sp_unaccounted(d))
-      touches = true;
-    return !touches;
-  });
-  return touches;
+void StackSum::add(const InsnDetail* d) {
+  std::int32_t bytes = d->size_code < std::size(PUSH_BYTES) ? PUSH_BYTES[d->size_code] : 0;
+  bool unaccounted = uses_sp_unaccounted(d);
+  if (d->insn_id == INSN_PUSH || d->insn_id == INSN_POP || adds_immediate_to_sp(d) || unaccounted)
+    touches = true;
+  if (d->insn_id == INSN_PUSH) depth += bytes;
+  if (d->insn_id == INSN_POP) depth -= bytes;
+  // add.w #-4,sp reserves 4 bytes.
+  if (adds_immediate_to_sp(d)) depth -= d->operands[0].value;
+  if (depth < 0 || unaccounted) broken = true;
 }
 
-// The running sum D counts the bytes the run has put on the stack: it must
-// never go below zero and must be zero at the end.
-bool stack_balanced(std::int32_t n) {
-  std::int64_t depth = 0;  // wide enough for any immediate
-  bool negative = false;
+namespace {
+
+StackSum reference_stack_sum(std::int32_t n) {
+  StackSum sum;
   for_reference_run(n, [&](const Statement* t) {
-    const InsnDetail* d = t->insn();
-    std::int32_t bytes = d->size_code < std::size(PUSH_BYTES) ? PUSH_BYTES[d->size_code] : 0;
-    if (d->insn_id == INSN_PUSH) depth += bytes;
-    if (d->insn_id == INSN_POP) depth -= bytes;
-    // add.w #-4,sp reserves 4 bytes.
-    if (adds_immediate_to_sp(d)) depth -= d->operands[0].value;
-    negative = depth < 0 || uses_sp_unaccounted(d);
-    return !negative;
+    sum.add(t->insn());
+    return true;
   });
-  return !negative && depth == 0;
+  return sum;
+}
+
+}  // namespace
+
+bool touches_stack(std::int32_t n) { return reference_stack_sum(n).touches; }
+
+bool stack_balanced(std::int32_t n) {
+  StackSum sum = reference_stack_sum(n);
+  return !sum.broken && sum.depth == 0;
 }
 
 void commonize(Statement* first_member) {
@@ -479,7 +485,7 @@ void commonize(Statement* first_member) {
     bool kept = false;
     for (int i = 1; i < t.occ_count; ++i) kept = kept || t.occ_start[i];
     if (!kept || !t.occ_start[0]) continue;
-    if (touches_stack(l) && !stack_balanced(l)) continue;
+    if (!reference_stack_sum(l).passes()) continue;
     Statement* end_label = end_label_ahead.after(t.occ_start[0]);
     // No end label after the reference: the unit's commonization ends here.
     if (!end_label) return;

@@ -64,6 +64,11 @@ bool barrier_between(const Statement* from, const Statement* to);
 bool is_code_section(const Statement* s);
 bool operands_identical(const Operand& a, const Operand& b);
 bool statements_identical(const Statement* r, const Statement* c);
+// What statements_identical compares of the two instructions themselves:
+// id, size, format, operands (operands_identical) and, for a jsr or jmp, the
+// whole text. An equivalence: each comparison it makes is one of equal
+// values, equal texts or equal modes.
+bool instructions_identical(const Statement* a, const Statement* b);
 // Whether a and b hold the same instruction written alike: id, size, format
 // and every field of every operand equal, and for a jsr or jmp the whole
 // text. Being alike is an equivalence, and alike instructions pass every
@@ -93,8 +98,25 @@ void use_reference_search(bool on);
 // Called by the emission for each copy it links into the chain, so that the
 // fast search's index knows the new instruction.
 void note_copied_instruction(Statement* copy);
+// Called by the emission for each instruction it deletes, so that the fast
+// search's counts of matches know it is gone.
+void note_deleted_instruction(Statement* s);
 bool touches_stack(std::int32_t n);
 bool stack_balanced(std::int32_t n);
+
+// The stack test of a run, one instruction at a time: whether the run
+// touches the stack (push, pop, add of an immediate to sp, any other use of
+// sp), and the bytes it has put on the stack so far. A run may be shared
+// when it does not touch the stack, or when its sum never went below zero,
+// no use of sp escaped the sum, and it ends at zero.
+struct StackSum {
+  bool touches = false;
+  bool broken = false;     // went below zero, or used sp another way: for good
+  std::int64_t depth = 0;  // wide enough for any immediate
+
+  void add(const InsnDetail* d);
+  bool passes() const { return !touches || (!broken && depth == 0); }
+};
 
 // jmp, jmpi, jmps, rts, reit: the flow does not go on to the next line.
 bool is_flow_ending(const Statement* s);
