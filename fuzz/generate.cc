@@ -202,10 +202,100 @@ void emit_snippet(Random& r, std::string& out, int& next_label) {
   }
 }
 
+// Runs whose stack does not balance on its own.
+const std::vector<std::vector<std::string>> kStackRuns = {
+    {"\tpush.w\tR0", "\tmov.w\t#2,R0", "\tmov.w\tR0,_arg", "\tjsr\t_send"},
+    {"\tpush.w\t#4", "\tpush.w\tR1", "\tmov.w\t_n,R0", "\tjsr\t_log2"},
+    {"\tpop.w\tR1", "\tmov.w\tR1,_last", "\tmov.w\t#0,R1", "\tpush.w\tR1"},
+    {"\tadd.w\t#-4,SP", "\tmov.w\tR0,_tmp", "\tmov.w\t_tmp,R2", "\tmov.w\tR2,_out"},
+    {"\tmov.w\t_a,R0", "\tpush.w\tR0", "\tmov.w\t_b,R0", "\tpush.w\tR0", "\tjsr\t_cmp"},
+    {"\tpop.w\tR0", "\tmov.w\tR0,_p", "\tmov.w\t_q,R1", "\tpush.w\tR1", "\tpop.w\tR2"},
+};
+
+// The instruction the sections shape repeats, and what may follow it.
+const std::vector<std::string> kAfterFrequent = {
+    "\tmov.w\t#1,R2", "\tadd.w\tR2,R3", "\tmov.w\tR3,_s", "\tshl.w\t#1,R1", "\tcmp.w\t#3,R0",
+    "\tmov.w\t_t,A0", "\tmov.b\t#1,R0L", "\tmov.w\tR0,R1"};
+
+std::string stack_body(Random& r, int& next_label) {
+  std::string out;
+  for (std::uint32_t i = 0, n = 1 + r.below(5); i < n; ++i) {
+    for (const std::string& insn : r.pick(r.chance(75) ? kStackRuns : kRuns)) out += insn + "\n";
+    if (r.chance(40)) {
+      std::string label = "L" + std::to_string(++next_label);
+      out += "\tcmp.w\t#0,R0\n\tjeq\t" + label + "\n" + label + ":\n";
+    }
+    if (r.chance(15)) out += "\tmov.w\t_k,R0\n";
+  }
+  return out;
+}
+
+// Runs that each stand in a few places, some across data sections.
+const std::vector<std::vector<std::string>> kSectionRuns = {
+    {"\tmov.w\t_a,R1", "\tadd.w\t#3,R1", "\tmov.w\tR1,_b", "\tmov.w\t#0,R2"},
+    {"\tmov.w\t_c,R1", "\tsub.w\t#3,R1", "\tmov.w\tR1,_d", "\tmov.w\t#1,R2"},
+    {"\tmov.w\t_e,R3", "\tshl.w\t#2,R3", "\tmov.w\tR3,_g", "\tmov.w\t#2,R2"},
+};
+
+// A body of the sections shape. Whether the table fills decides which CODE
+// section a search leaves in scan_section, and that decides how far the
+// searches after it look: so after each data section the first reference
+// is the repeated instruction, cut from what follows by a label, and then a
+// run whose other places may lie beyond the next data section.
+std::string sections_body(Random& r, int& next_label) {
+  std::string out;
+  const std::string frequent = "\tinc.w\tR0\n";
+  auto anchor = [&] {
+    out += frequent + "L" + std::to_string(++next_label) + ":\n";
+    for (const std::string& insn : r.pick(kSectionRuns)) out += insn + "\n";
+  };
+  if (r.chance(50)) anchor();
+  for (std::uint32_t i = 0, n = 15 + r.below(30); i < n; ++i) {
+    std::uint32_t k = r.below(100);
+    if (k < 45) {
+      // Cut by a branch: a reference there has no run to share.
+      out += frequent + "\tjne\tL1\n";
+    } else if (k < 55) {
+      out += "\tmov.w\tR0,R1\n" + r.pick(kAfterFrequent) + "\n";
+    } else if (k < 70) {
+      // A run that is shared, its first instruction the repeated one.
+      out += frequent + "\tmov.w\t#1,R2\n\tadd.w\tR2,R3\n\tmov.w\tR3,_s\n";
+    } else if (k < 80) {
+      for (const std::string& insn : r.pick(kSectionRuns)) out += insn + "\n";
+    } else {
+      for (const std::string& insn : r.pick(kRuns)) out += insn + "\n";
+    }
+    if (r.chance(4)) {
+      out += "\t.section\tdata,DATA\n\t.blkw\t1\n\t.section\tprogram,CODE\n";
+      anchor();
+    }
+  }
+  return out;
+}
+
 }  // namespace
+
+std::string generate_shaped_file(std::uint64_t seed, FileShape shape) {
+  Random r{seed * 0x2545F4914F6CDD1Dull + 29};
+  std::string out = "\t._LANG\t'C',1.00.00,'C'\n\t.section\tprogram,CODE\n";
+  // About a thousand of the repeated instruction in the sections shape.
+  int functions = shape == FileShape::stack ? 40 + static_cast<int>(r.below(100)) : 40 + static_cast<int>(r.below(40));
+  int other_from = functions - static_cast<int>(r.below(functions / 5 + 1));
+  int next_label = 100;
+  for (int f = 1; f <= functions; ++f) {
+    if (shape == FileShape::sections && f == other_from) out += "\t.section\tother,CODE\n";
+    std::string name = "_f" + std::to_string(f);
+    out += "\t.glb\t" + name + "\n" + name + ":\n";
+    out += shape == FileShape::stack ? stack_body(r, next_label) : sections_body(r, next_label);
+    out += r.chance(70) ? "\trts\n" : "\tadd.w\t#4,SP\n\trts\n";
+    out += "E" + std::to_string(f) + ":\n";
+  }
+  return out;
+}
 
 std::string generate_file(std::uint64_t seed) {
   Random r{seed * 2654435761u + 17};
+  if (seed % 40 == 7) return generate_shaped_file(seed, seed % 80 == 7 ? FileShape::stack : FileShape::sections);
   std::string out = "\t._LANG\t'C',1.00.00,'C'\n";
   int functions = 1 + static_cast<int>(r.below(8));
   int next_label = 100;

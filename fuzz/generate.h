@@ -33,6 +33,20 @@ struct TestRandom {
 // repeat bodies, inline assembly, ._tarvox regions and unanalysed lines.
 std::string generate_file(std::uint64_t seed);
 
+// Two shapes of file that stress the commonization's search, drawn from
+// `seed`:
+//   stack     many functions that repeat runs whose stack does not balance
+//             (pushes without their pops, pops before pushes), alone, one
+//             after the other, or cut by a test of the call's result, so
+//             that groups are refused for their stack again and again;
+//   sections  single instructions repeated well over 1,022 times, in many
+//             contexts, before a CODE section of another name near the end,
+//             with data sections between and shared runs around them, so
+//             that searches fill the table, or fail at that section.
+// generate_file draws one of them now and then.
+enum class FileShape { stack, sections };
+std::string generate_shaped_file(std::uint64_t seed, FileShape shape);
+
 // Command-line options drawn from `seed` (without the input and -o).
 std::vector<std::string> generate_options(std::uint64_t seed);
 

@@ -240,7 +240,13 @@ struct Case {
 Case generate_case(std::uint64_t seed) {
   Case c;
   Random r{seed * 0x9E3779B97F4A7C15ull + 3};
-  // A third from the fuzz generator, with its options.
+  // Files of the two shapes that stress the search most, with options of
+  // their own; then a third from the fuzz generator, with its options.
+  if (seed % 25 == 2 || seed % 25 == 3) {
+    c.inputs.push_back(generate_shaped_file(seed, seed % 25 == 2 ? FileShape::stack : FileShape::sections));
+    c.options = generate_options(seed);
+    return c;
+  }
   if (seed % 3 == 0) {
     c.inputs.push_back(generate_file(seed));
     c.options = generate_options(seed);
