@@ -158,6 +158,14 @@ long long regular_file_size(std::FILE* file) {
   return static_cast<long long>(info.st_size);
 }
 
+std::FILE* open_descriptor(int descriptor) {
+  int copy = dup(descriptor);
+  if (copy < 0) return nullptr;
+  std::FILE* file = fdopen(copy, "wb");
+  if (!file) close(copy);
+  return file;
+}
+
 std::FILE* create_temp_file(const std::string& dir, int permission_bits) {
   constexpr std::size_t prefix_length = sizeof TEMP_PREFIX - 1;
   if (dir.size() + prefix_length + TEMP_LETTERS + 1 > sizeof temp_file.name) return nullptr;

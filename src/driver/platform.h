@@ -42,6 +42,11 @@ bool may_replace(const std::string& dir, const std::string& name);
 // terminal, a device).
 long long regular_file_size(std::FILE* file);
 
+// A new stream that writes through a copy of the open descriptor
+// `descriptor` (its place in the file and its append mode shared), or
+// nullptr when the descriptor is not open for writing.
+std::FILE* open_descriptor(int descriptor);
+
 // The temporary output file, at most one at a time. create_temp_file makes
 // a new file named ".tarvox-" and six letters or digits in `dir` (empty for
 // the current directory, otherwise ending in '/') and opens it for writing;

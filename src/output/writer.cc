@@ -80,7 +80,9 @@ constexpr int MAX_LINKS = 40;
 // and written directly.
 struct OutputPlace {
   bool replace;
-  std::string file;     // the file to create or replace, links followed
+  std::string file;     // the file to create or replace, links followed (for
+                        // a direct write: the name, or the /dev/ or /proc/
+                        // name its links lead to)
   int permission_bits;  // of the file replaced, or -1 for a new file
 };
 
@@ -100,6 +102,27 @@ bool is_device_name(const std::string& name) {
   return starts_with(name, "/dev/") || starts_with(name, "/proc/");
 }
 
+// "/dev/stdout", "/dev/stderr", "/dev/fd/N" and "/proc/self/fd/N" name one
+// of the program's own open descriptors; the output is written through it,
+// at the place the shell's redirection gives it, so "-o /dev/stdout >>
+// all.s" appends to all.s. Returns the descriptor, or -1 for another name.
+int descriptor_named(const std::string& name) {
+  if (name == "/dev/stdout") return 1;
+  if (name == "/dev/stderr") return 2;
+  for (std::string_view prefix : {"/dev/fd/", "/proc/self/fd/"}) {
+    if (!starts_with(name, prefix)) continue;
+    std::string_view digits = std::string_view(name).substr(prefix.size());
+    if (digits.empty() || digits.size() > 9) return -1;
+    int descriptor = 0;
+    for (char c : digits) {
+      if (c < '0' || c > '9') return -1;
+      descriptor = descriptor * 10 + (c - '0');
+    }
+    return descriptor;
+  }
+  return -1;
+}
+
 // Follows the output name through its symbolic links (a relative target is
 // taken from the link's directory) to the file it names. A name that
 // reaches no regular file, or an existing one that cannot be replaced
@@ -110,7 +133,7 @@ OutputPlace choose_place(const std::string& name) {
   if (name.empty()) return direct;
   std::string path = name;
   for (int links = 0;; ++links) {
-    if (is_device_name(path)) return direct;
+    if (is_device_name(path)) return {false, path, -1};
     NameInfo info = inspect_name(path);
     if (info.kind == NAME_MISSING) return {true, path, -1};
     if (info.kind == NAME_REGULAR) {
@@ -193,14 +216,17 @@ void write_output(std::string_view file_name, const SourceUnit* unit) {
     if (!rename_temp_file(place.file)) report_error(ERR_CANT_WRITE, file_name);
     return;
   }
-  output.file = std::fopen(name.c_str(), "wb");
+  int descriptor = descriptor_named(place.file);
+  if (descriptor >= 0) output.file = open_descriptor(descriptor);
+  if (!output.file) output.file = std::fopen(name.c_str(), "wb");
   if (!output.file) report_error(ERR_CANT_OPEN, file_name);
   OutputSink sink;
   render_to(output.file, unit, sink);
   if (!output.close(sink)) {
     // Never leave a truncated file behind as if it were the result; devices,
-    // pipes and other files that are not regular files are left alone.
-    if (is_regular_file(name)) std::remove(name.c_str());
+    // pipes, other files that are not regular files, and whatever a name
+    // under /dev/ or /proc/ leads to are left alone.
+    if (!is_device_name(place.file) && is_regular_file(name)) std::remove(name.c_str());
     report_error(ERR_CANT_WRITE, file_name);
   }
 }
