@@ -33,9 +33,15 @@ constexpr std::string_view version_pieces[] = {
     "\n",
 };
 
+// Writes the banner or the version text; a standard output that takes
+// less than all of it (a full disk, a closed file) is error 12.
 void put_pieces(const std::string_view* first, const std::string_view* last) {
-  for (; first != last; ++first) std::fwrite(first->data(), 1, first->size(), stdout);
-  std::fflush(stdout);
+  std::clearerr(stdout);
+  bool ok = true;
+  for (; first != last; ++first)
+    ok = std::fwrite(first->data(), 1, first->size(), stdout) == first->size() && ok;
+  ok = std::fflush(stdout) == 0 && ok;
+  if (!ok) report_error(ERR_CANT_WRITE, "stdout");
 }
 
 char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }

@@ -22,10 +22,21 @@ constexpr std::size_t FIRST_LINE_LIMIT = 1022;
 
 bool is_blank(char c) { return c == ' ' || c == '\t'; }
 
+// Closes the input however the reading ends.
+struct InputCloser {
+  std::FILE* file;
+  ~InputCloser() { std::fclose(file); }
+};
+
 void run_stages(int argc, const char* const* argv) {
   parse_command_line(argc, argv);
-  check_c_source(input_files->name);
-  for (InputFile* f = input_files; f; f = f->next) read_source_file(f->name);
+  // The command line admits exactly one input file.
+  std::string_view input_name = input_files->name;
+  std::string first_line;
+  {
+    InputCloser input{open_c_source(input_name, &first_line)};
+    read_source_file(input_name, input.file, first_line);
+  }
   optimize_units(first_source_unit());
   write_output(output_name, first_source_unit());
 }
@@ -49,10 +60,11 @@ int run_tarvox(int argc, const char* const* argv) {
   return status;
 }
 
-void check_c_source(std::string_view file_name) {
-  std::FILE* file = std::fopen(std::string(file_name).c_str(), "r");
+std::FILE* open_c_source(std::string_view file_name, std::string* first_line) {
+  std::FILE* file = std::fopen(std::string(file_name).c_str(), "rb");
   if (!file) report_error(ERR_CANT_OPEN, file_name);
-  std::string line;
+  std::string& line = *first_line;
+  line.clear();
   for (int c; line.size() < FIRST_LINE_LIMIT && (c = std::getc(file)) != EOF;) {
     line.push_back(static_cast<char>(c));
     if (c == '\n') break;
@@ -60,9 +72,11 @@ void check_c_source(std::string_view file_name) {
   // A name that opens but cannot be read (a directory) cannot be opened as
   // an input file.
   bool unreadable = std::ferror(file) != 0;
+  bool accepted = !unreadable && is_c_language_line(line);
+  if (accepted) return file;
   std::fclose(file);
   if (unreadable) report_error(ERR_CANT_OPEN, file_name);
-  if (!is_c_language_line(line)) report_error(ERR_NO_C_SOURCE);
+  report_error(ERR_NO_C_SOURCE);
 }
 
 // The compiler's language line: "._LANG", blanks or tabs, then the field

@@ -1,7 +1,5 @@
 #include "source/reader.h"
 
-#include <sys/stat.h>
-
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -10,6 +8,7 @@
 
 #include "driver/diagnostics.h"
 #include "driver/memory.h"
+#include "driver/platform.h"
 #include "optimizer/units.h"
 #include "source/parser.h"
 #include "source/scanner.h"
@@ -144,20 +143,21 @@ Statement* read_source_text(std::string_view bytes) {
   return build_statements(std::string_view(copy, size));
 }
 
-void read_source_file(std::string_view file_name) {
-  std::string name(file_name);
-  std::FILE* f = std::fopen(name.c_str(), "rb");
-  if (!f) report_error(ERR_CANT_OPEN, file_name);
+void read_source_file(std::string_view file_name, std::FILE* file, std::string_view head) {
   // The whole file is read into one arena block (its size known up front for
   // a regular file, grown for anything else); statement and token texts are
   // views into it.
-  struct stat info;
   std::size_t capacity = 1 << 16;
-  if (fstat(fileno(f), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0)
-    capacity = static_cast<std::size_t>(info.st_size) + 1;
+  long long file_size = regular_file_size(file);
+  if (file_size > 0) capacity = static_cast<std::size_t>(file_size) + 1;
+  if (capacity <= head.size()) capacity = head.size() + 1;
   char* data = static_cast<char*>(try_alloc(capacity));
   std::size_t size = 0;
   bool failed = data == nullptr;
+  if (data) {
+    std::memcpy(data, head.data(), head.size());
+    size = head.size();
+  }
   while (!failed) {
     if (size == capacity) {
       char* bigger = static_cast<char*>(try_alloc(capacity * 2));
@@ -169,12 +169,11 @@ void read_source_file(std::string_view file_name) {
       data = bigger;
       capacity *= 2;
     }
-    std::size_t got = std::fread(data + size, 1, capacity - size, f);
+    std::size_t got = std::fread(data + size, 1, capacity - size, file);
     size += got;
     if (got == 0) break;
   }
-  bool unreadable = std::ferror(f) != 0;
-  std::fclose(f);
+  bool unreadable = std::ferror(file) != 0;
   if (!data || (failed && !unreadable)) report_error(ERR_NO_MEMORY);
   if (unreadable) report_error(ERR_CANT_OPEN, file_name);
   Statement* first = nullptr;

@@ -2,12 +2,16 @@
 // into the code chain, and records the file as a source unit.
 #pragma once
 
+#include <cstdio>
 #include <string_view>
 
 #include "source/statement.h"
 
-// Reads the named file (error 10 when it cannot be opened).
-void read_source_file(std::string_view file_name);
+// Reads the input named `file_name` from `file`, open and positioned after
+// the bytes `head` that were already read from it (the first line, which
+// the driver checked), to its end (error 10 when it cannot be read). The
+// caller closes the file.
+void read_source_file(std::string_view file_name, std::FILE* file, std::string_view head);
 
 // Reads statements from bytes already in memory, as read_source_file does
 // from a file, and returns the first statement (nullptr for no bytes). Does

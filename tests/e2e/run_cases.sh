@@ -7,13 +7,19 @@
 # A case folder holds:
 #   args             the arguments, one per line (absent or empty: none)
 #   setup.sh         optional, run first in the case's temp dir (must be executable)
+#   run.sh           optional, executable: the binary is run as
+#                    ./run.sh <binary> <args...> (to set a limit or a
+#                    redirection, and to print checks after the run)
+#   stdin            optional, piped into standard input (else /dev/null)
 #   expected.stdout  standard output (absent: must be empty)
 #   expected.stderr  standard error (absent: must be empty)
 #   expected.rc      exit status (absent: 0)
 #   expected.out     content of out.qsm (absent: no out.qsm may be written)
 # and whatever input files the arguments name. Each case runs in a fresh copy
 # of its folder; setup.sh may also write large inputs and their expected
-# files there, and the expected files are read from that copy. With case names given, only those cases run.
+# files there, and the expected files are read from that copy. No
+# temporary output file (.tarvox-*) may be left in it. With case names
+# given, only those cases run.
 set -uo pipefail
 
 if [ $# -lt 2 ]; then
@@ -67,9 +73,14 @@ run_case() {
     fi
   fi
 
-  local rc=0
-  (cd "$run_dir" && "$binary" "${args[@]+"${args[@]}"}") \
-    > "$captured/stdout" 2> "$captured/stderr" < /dev/null || rc=$?
+  local -a command=("$binary")
+  [ -f "$dir/run.sh" ] && command=(./run.sh "$binary")
+  local stdin_source=/dev/null
+  [ -f "$dir/stdin" ] && stdin_source="$run_dir/stdin"
+  # cat makes standard input a pipe, not a file the program could reopen.
+  cat "$stdin_source" | (cd "$run_dir" && "${command[@]}" "${args[@]+"${args[@]}"}") \
+    > "$captured/stdout" 2> "$captured/stderr"
+  local rc=${PIPESTATUS[1]}
 
   local expected_rc=0 ok=0
   if [ -f "$run_dir/expected.rc" ]; then
@@ -90,6 +101,12 @@ run_case() {
     fi
   elif [ -e "$run_dir/out.qsm" ]; then
     echo "  out.qsm was written, but none was expected"
+    ok=1
+  fi
+  local left
+  left=$(find "$run_dir" -name '.tarvox-*')
+  if [ -n "$left" ]; then
+    echo "  temporary files left: $left"
     ok=1
   fi
   return $ok

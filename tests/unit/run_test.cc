@@ -65,14 +65,15 @@ void write_file(const std::string& path, const std::string& bytes) {
   std::fclose(f);
 }
 
-// Runs check_c_source on `path`; returns the exit status it ended with (-1
+// Runs open_c_source on `path`; returns the exit status it ended with (-1
 // when it passed) and the messages in `err`.
 int check_path(const std::string& path, std::string* err) {
   reset_run_state();
   int status = -1;
   testing::internal::CaptureStderr();
   try {
-    check_c_source(path);
+    std::string first_line;
+    std::fclose(open_c_source(path, &first_line));
   } catch (const RunExit& e) {
     status = e.status;
   }

@@ -1,0 +1,5 @@
+#!/bin/sh
+"$@"
+rc=$?
+stat -c %a out.qsm
+exit $rc
