@@ -6,7 +6,9 @@
 #
 # A case folder holds:
 #   args             the arguments, one per line (absent or empty: none)
-#   setup.sh         optional, run first in the case's temp dir (must be executable)
+#   setup.sh         optional, run first in the case's temp dir (must be
+#                    executable); E2E_CASES names the cases' folder, for
+#                    scripts the cases share
 #   run.sh           optional, executable: the binary is run as
 #                    ./run.sh <binary> <args...> (to set a limit or a
 #                    redirection, and to print checks after the run)
@@ -66,7 +68,7 @@ run_case() {
   fi
 
   if [ -f "$dir/setup.sh" ]; then
-    if ! (cd "$run_dir" && ./setup.sh) > "$captured/setup.log" 2>&1; then
+    if ! (cd "$run_dir" && E2E_CASES="$cases_dir" ./setup.sh) > "$captured/setup.log" 2>&1; then
       echo "  setup.sh failed:"
       sed 's/^/    /' "$captured/setup.log"
       return 1
