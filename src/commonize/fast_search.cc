@@ -704,11 +704,12 @@ void add_pending(FastIndex& index) {
 // member after `start` and before `before` begins a window with the keys of
 // the reference run's first instructions: returns the first such member, or
 // nullptr.
-Statement* first_long_match(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before) {
+Statement* first_long_match(FastIndex& index, Statement* ref, std::uint64_t ref_key, Statement* start,
+                            std::uint64_t before) {
   Statement* run[GRAM_MAX];
   if (reference_run(ref, index.gram, run) < index.gram) return nullptr;
   std::uint64_t h = 0;
-  for (int j = 0; j < index.gram; ++j) h = gram_step(h, key_hash(run[j]));
+  for (int j = 0; j < index.gram; ++j) h = gram_step(h, j == 0 ? ref_key : key_hash(run[j]));
   Statement* found = nullptr;
   index.grams.visit_between(h, start->order, before, [&](Statement* m, std::uint8_t*) {
     if (!window_alive(m, index.gram)) return Visit::dead;
@@ -736,12 +737,11 @@ enum class Outcome { end, failed, full };
 // Fills the table with the matches of ref after start and before `before`,
 // in chain order, as find_occurrences appends them. Returns how the plain
 // search would have ended; *last is the match that filled the table.
-Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before,
+Outcome collect(FastIndex& index, Statement* ref, std::uint64_t key, Statement* start, std::uint64_t before,
                 Statement** last) {
   OccurrenceTable& t = occurrence_table;
   clear_used_entries();
   Outcome outcome = Outcome::end;
-  const std::uint64_t key = key_hash(ref);
   // A member of the index can_match'ed when it was indexed, and of what
   // statements_identical tests only its being deleted or switched off, the
   // line after it and a table after a call can have changed since. So a
@@ -770,27 +770,29 @@ Outcome collect(FastIndex& index, Statement* ref, Statement* start, std::uint64_
   return Outcome::failed;
 }
 
-// Whether the plain search for ref, from start, would fill the table before
-// the chain member numbered `before`: 1022 matches between them.
-bool table_fills(FastIndex& index, Statement* ref, Statement* start, std::uint64_t before) {
+// Whether the plain search for ref (its key `key`), from start, would fill
+// the table before the chain member numbered `before`: 1022 matches between
+// them.
+bool table_fills(FastIndex& index, Statement* ref, std::uint64_t key, Statement* start, std::uint64_t before) {
   constexpr std::size_t FULL = OCC_MAX_COUNT - 1;
-  const std::uint64_t key = key_hash(ref);
   if (!index.keys.has_between(key, start->order, before, FULL)) return false;
   if (const MatchCount* count = match_count_for(index, key, ref)) return count->between(start->order, before) >= FULL;
   Statement* last = nullptr;
-  return collect(index, ref, start, before, &last) == Outcome::full;
+  return collect(index, ref, key, start, before, &last) == Outcome::full;
 }
 
-// Leaves scan_section as the plain search leaves it when `passed` is the
-// last .section it passed (NONE: none from `first` on): the name of the
-// last CODE section it passed, if it passed one.
-void settle_scan_section(const SectionList& sections, std::size_t first, std::size_t passed,
-                         std::string_view start_scan) {
-  if (first == NONE || passed == NONE || passed < first) return;
+// The name scan_section ends with when `passed` is the last .section the
+// plain search passed (NONE: none from `first` on): the name of the last
+// CODE section it passed, if it passed one, else the one it started with.
+std::string_view scan_after(const SectionList& sections, std::size_t first, std::size_t passed,
+                            std::string_view start_scan) {
+  if (first == NONE || passed == NONE || passed < first) return start_scan;
   std::size_t code = sections.prev_code[passed];
-  if (code != NONE && code >= first && !same_text(sections.code_name[code], start_scan)) {
-    scan_section = std::string(sections.code_name[code]);
-  }
+  return code != NONE && code >= first ? sections.code_name[code] : start_scan;
+}
+
+void settle_scan_section(std::string_view name, std::string_view start_scan) {
+  if (!same_text(name, start_scan)) scan_section = std::string(name);
 }
 
 }  // namespace
@@ -843,34 +845,40 @@ bool find_group_fast(Statement* ref) {
   }
   std::uint64_t before = f == NONE ? NO_ORDER : sections.at[f]->order;
 
+  const std::uint64_t key = key_hash(ref);
   Statement* long_match = stack_test_can_pass(ref, shortest_shared_length())
-                              ? first_long_match(index, ref, start, before)
+                              ? first_long_match(index, ref, key, start, before)
                               : nullptr;
   // Where the plain search would have ended: the last .section it passed.
   std::size_t passed = f != NONE ? f : sections.at.empty() ? NONE : sections.at.size() - 1;
   if (!long_match) {
-    // Without a possible group, the matches matter only for scan_section,
-    // and only where the table may fill before the search ends. With no
-    // section ahead, or in the reference's own section up to the end of the
-    // chain, every CODE section passed has the reference's name, wherever
-    // the table fills. Otherwise the table filling before the first section
-    // ahead leaves scan_section as it is; filling after it, it passes that
-    // section, which either reopens the reference's section or changes
-    // nothing (the CODE sections before f have the name scan_section has).
-    if (first != NONE && !(f == NONE && same)) {
-      if (table_fills(index, ref, start, sections.at[first]->order))
-        passed = NONE;
-      else if (f != NONE && table_fills(index, ref, start, before))
-        passed = first;
+    // Without a possible group only scan_section is left to settle, and it
+    // depends on where the table would fill, if at all: before the first
+    // section ahead (scan_section stays), after it but before the search
+    // fails (the search passes that section, and no other CODE section than
+    // one of the name scan_section has or, when the first section reopens
+    // the reference's section, that one), or not at all. Only the answers
+    // that make a difference are asked for.
+    std::string_view if_none = start_scan;
+    std::string_view if_after_first = scan_after(sections, first, first, start_scan);
+    std::string_view if_not = scan_after(sections, first, passed, start_scan);
+    std::string_view name = if_not;
+    if (first != NONE && f != NONE && !same_text(if_not, if_after_first) &&
+        table_fills(index, ref, key, start, before)) {
+      name = if_after_first;
     }
-    settle_scan_section(sections, first, passed, start_scan);
+    if (first != NONE && !same_text(name, if_none) &&
+        table_fills(index, ref, key, start, sections.at[first]->order)) {
+      name = if_none;
+    }
+    settle_scan_section(name, start_scan);
     return false;
   }
 
   Statement* last = nullptr;
-  Outcome outcome = collect(index, ref, start, before, &last);
+  Outcome outcome = collect(index, ref, key, start, before, &last);
   if (outcome == Outcome::full) passed = sections.last_before(last->order);
-  settle_scan_section(sections, first, passed, start_scan);
+  settle_scan_section(scan_after(sections, first, passed, start_scan), start_scan);
 
   if (outcome == Outcome::failed || occurrence_table.occ_count == 0) return false;
   // The table filled before the first window that could be a long enough

@@ -12,8 +12,10 @@
 namespace {
 
 // Where rendered bytes go: a string (for the tests) or the output file,
-// written through a buffer so the whole output never has to be held.
+// written through a buffer so the whole output never has to be held. A long
+// stretch of bytes goes to the file straight from where it lies.
 struct OutputSink {
+  static constexpr std::size_t BUFFER_LIMIT = std::size_t(1) << 18;
   std::string* text = nullptr;
   std::FILE* file = nullptr;
   std::string buffer;
@@ -24,28 +26,54 @@ struct OutputSink {
       text->append(bytes.data(), bytes.size());
       return;
     }
+    if (bytes.size() >= BUFFER_LIMIT / 4) {
+      flush();
+      put_to_file(bytes);
+      return;
+    }
     buffer.append(bytes.data(), bytes.size());
-    if (buffer.size() >= (1u << 18)) flush();
+    if (buffer.size() >= BUFFER_LIMIT) flush();
   }
   void flush() {
-    if (file && !buffer.empty() &&
-        std::fwrite(buffer.data(), 1, buffer.size(), file) != buffer.size())
-      failed = true;
+    put_to_file(buffer);
     buffer.clear();
+  }
+  void put_to_file(std::string_view bytes) {
+    if (file && !bytes.empty() && std::fwrite(bytes.data(), 1, bytes.size(), file) != bytes.size())
+      failed = true;
   }
 };
 
 // The output text. A text without a final line feed (the last line of a file
 // that lacked one) gets a line feed only when something is written after it.
+// The lines no pass touched lie one after the other in the input's buffer:
+// texts that follow each other there are handed to the sink as one stretch.
 struct OutputText {
   OutputSink& sink;
   bool open_line = false;
+  const char* stretch = nullptr;  // the texts put since the last hand-over
+  std::size_t stretch_size = 0;
 
   void put(std::string_view text) {
     if (text.empty()) return;
-    if (open_line) sink.write("\n");
-    sink.write(text);
+    if (open_line) {
+      finish();
+      sink.write("\n");
+    }
+    if (stretch && text.data() == stretch + stretch_size) {
+      stretch_size += text.size();
+    } else {
+      finish();
+      stretch = text.data();
+      stretch_size = text.size();
+    }
     open_line = text.back() != '\n';
+  }
+  // Hands the texts put so far to the sink.
+  void finish() {
+    if (stretch) sink.write(std::string_view(stretch, stretch_size));
+    stretch = nullptr;
+    stretch_size = 0;
   }
 };
 
@@ -69,6 +97,7 @@ void render_into(const Statement* s, OutputText& out) {
       out.put(s->text());
     }
   }
+  out.finish();
 }
 
 // How many symbolic links the output name may pass through before it counts
