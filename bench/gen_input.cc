@@ -141,8 +141,8 @@ int main(int argc, char** argv) {
         const auto& run = pool[rnd.below(static_cast<unsigned>(pool.size()))];
         unsigned n = 2 * (1 + rnd.below(2));
         for (const std::string& insn : run) line(fill(insn, n));
-        // Mostly the result of the call is tested at once.
-        if (stack_run && rnd.below(8) != 0) {
+        // The result of the call is tested at once.
+        if (stack_run) {
           if (exit_label.empty()) exit_label = "L" + std::to_string(++label);
           line("\tcmp.w\t#0,R0");
           line("\tjeq\t" + exit_label);
