@@ -15,9 +15,9 @@
 // over on the way; anything else (a flag-reading instruction, a jump, a
 // directive that is not line information, inline assembly, shared code)
 // counts as a reader.
+#include <algorithm>
 #include <iterator>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "optimizer/passes.h"
@@ -105,13 +105,58 @@ class FlagsDead {
   std::vector<Statement*> judged_;
 };
 
-// Where a jump's target is defined: how many statements carry the label,
-// and whether no path from the (last) one reads the flags.
-struct TargetDefinition {
-  int count = 0;
-  bool flags_dead = false;
+// The candidates' target names, each with how many statements carry it as
+// their label and whether no path from the (last) one reads the flags. The
+// names are made once, after the walk; an open-addressing table, as most
+// look-ups are of labels that name no target.
+class TargetTable {
+ public:
+  struct Target {
+    std::string_view name;
+    int count = 0;
+    bool flags_dead = false;
+  };
+
+  explicit TargetTable(const std::vector<std::string_view>& names) {
+    std::size_t size = 16;
+    while (size < 2 * names.size()) size *= 2;
+    slots_.resize(size);
+    for (std::string_view name : names) {
+      Target* t = slot(name);
+      t->name = name;
+      lengths_ |= length_bit(name);
+      if (!name.empty()) first_letters_[static_cast<unsigned char>(name[0])] = true;
+    }
+  }
+
+  // The target of that name, or nullptr. A name whose length or first
+  // letter no target has is refused without a look-up.
+  Target* find(std::string_view name) {
+    if (!(lengths_ & length_bit(name))) return nullptr;
+    if (!name.empty() && !first_letters_[static_cast<unsigned char>(name[0])]) return nullptr;
+    Target* t = slot(name);
+    return t->name.data() ? t : nullptr;
+  }
+
+ private:
+  static std::uint64_t length_bit(std::string_view name) {
+    return std::uint64_t(1) << std::min<std::size_t>(name.size(), 63);
+  }
+  // The slot of the name, or the empty slot where it would go.
+  Target* slot(std::string_view name) {
+    std::uint64_t h = 1469598103934665603ull;
+    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    std::size_t mask = slots_.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+      Target& t = slots_[i];
+      if (!t.name.data() || t.name == name) return &t;
+    }
+  }
+
+  std::vector<Target> slots_;
+  std::uint64_t lengths_ = 0;  // bit n: some name of n characters (63: longer)
+  bool first_letters_[256] = {};
 };
-using TargetTable = std::unordered_map<std::string_view, TargetDefinition>;
 
 // A pair that passed every test but the flags of its two paths.
 struct Candidate {
@@ -119,21 +164,18 @@ struct Candidate {
   Statement* jump;
   std::int32_t step_value;
   bool fall_through_dead;
-  TargetDefinition* target;
 };
 
 std::string_view target_of(const Statement* jump) { return jump->insn()->operands[0].text; }
 
-// Counts, in one walk over the unit, the statements that define each wanted
-// name, and judges the path from each (while its lines are at hand).
-void judge_targets(Statement* first, TargetTable& targets, FlagsDead& flags_dead) {
-  for (Statement* s = first; s; s = s->next) {
-    prefetch_ahead(s);
-    if (!s->label) continue;
-    auto wanted = targets.find(s->label->name);
-    if (wanted == targets.end()) continue;
-    ++wanted->second.count;
-    wanted->second.flags_dead = flags_dead.at(s);
+// Counts the statements among `labelled` that define each target, and
+// judges the path from each.
+void judge_targets(const std::vector<Statement*>& labelled, TargetTable& targets, FlagsDead& flags_dead) {
+  for (Statement* s : labelled) {
+    TargetTable::Target* t = targets.find(s->label->name);
+    if (!t) continue;
+    ++t->count;
+    t->flags_dead = flags_dead.at(s);
   }
 }
 
@@ -206,22 +248,36 @@ void pass_make_adjnz(Statement* first) {
   // before the first fusion. Fusing one pair never makes or breaks another
   // (each fusion changes only its own two lines and the line it inserts).
   std::vector<Candidate> candidates;
-  TargetTable targets;
+  std::vector<std::string_view> names;  // each candidate's target
+  std::vector<Statement*> labelled;     // every statement with a label, in file order
   FlagsDead flags_dead;
+  auto note_label = [&](Statement* s) {
+    if (s->label) labelled.push_back(s);
+  };
+  // A loop's head mostly stands a few lines before its jump: the path from
+  // it is judged while those lines are at hand (how many statements define
+  // the label is counted after the walk).
+  constexpr std::size_t NEAR = 8;
   walk_statements(first, [&](Statement* s) {
     if (!is_optimisable(s) || !(is_insn(s, INSN_SUB) || is_insn(s, INSN_ADD))) return;
     Statement* jump = find_not_zero_branch(s);
     std::int32_t step_value = 0;
     if (!jump || !adjnz_step(s, jump, &step_value)) return;
-    // Elements of an unordered_map stay where they are as it grows.
-    TargetDefinition* target = &targets[target_of(jump)];
-    candidates.push_back({s, jump, step_value, flags_dead.at(jump->next), target});
-  });
+    std::string_view name = target_of(jump);
+    for (std::size_t i = labelled.size(), seen = 0; i-- > 0 && seen < NEAR; ++seen) {
+      if (labelled[i]->label->name == name) flags_dead.at(labelled[i]);
+    }
+    candidates.push_back({s, jump, step_value, flags_dead.at(jump->next)});
+    names.push_back(name);
+  }, note_label);
   if (candidates.empty()) return;
-  judge_targets(first, targets, flags_dead);
+  TargetTable targets(names);
+  judge_targets(labelled, targets, flags_dead);
   flags_dead.forget();
-  for (const Candidate& c : candidates) {
-    if (c.fall_through_dead && c.target->count == 1 && c.target->flags_dead)
+  for (std::size_t i = 0; i < candidates.size(); ++i) {
+    const Candidate& c = candidates[i];
+    const TargetTable::Target* target = targets.find(names[i]);
+    if (c.fall_through_dead && target && target->count == 1 && target->flags_dead)
       make_adjnz(c.step, c.jump, c.step_value);
   }
 }

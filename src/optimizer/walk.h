@@ -11,9 +11,13 @@
 
 // The statement walk of the peephole passes: calls examine(s) on every
 // statement the walk reaches, skipping inline-assembly blocks and the
-// instruction right after an unanalysed line.
+// instruction right after an unanalysed line. The second form also calls
+// every(s) once on each statement of the list, in file order, whether the
+// walk examines it or passes it over (before examine when it examines it).
 template <typename Examine>
 void walk_statements(Statement* first, Examine examine);
+template <typename Examine, typename Every>
+void walk_statements(Statement* first, Examine examine, Every every);
 
 Statement* skip_after_unparsed(Statement* s);
 bool next_is_understood(const Statement* s);
@@ -28,22 +32,35 @@ bool flags_dead_after(const Statement* s);
 bool is_flag_killer(std::uint32_t insn_id);
 
 // ---- implementation of the walk template ----
-template <typename Examine>
-void walk_statements(Statement* first, Examine examine) {
+template <typename Examine, typename Every>
+void walk_statements(Statement* first, Examine examine, Every every) {
   Statement* s = first;
   while (s) {
     if (s->flags & SF_INLINE_ASM) {
-      while (s && (s->flags & SF_INLINE_ASM)) s = s->next;
+      for (; s && (s->flags & SF_INLINE_ASM); s = s->next) every(s);
       if (!s) return;
     }
     if (s->kind == STMT_OTHER) {
-      s = skip_after_unparsed(s);
+      // The instruction that first follows an unanalysed line is passed
+      // over too (skip_after_unparsed).
+      every(s);
+      Statement* t = s->next;
+      for (; t && !is_instruction(t); t = t->next) every(t);
+      if (!t) return;
+      every(t);
+      s = t->next;
       if (!s) return;
       // A resumed walk that lands in an inline-assembly block skips it again.
       if (s->flags & SF_INLINE_ASM) continue;
     }
     prefetch_ahead(s);
+    every(s);
     examine(s);
     s = s->next;
   }
+}
+
+template <typename Examine>
+void walk_statements(Statement* first, Examine examine) {
+  walk_statements(first, examine, [](Statement*) {});
 }
