@@ -9,6 +9,7 @@
 #include "driver/diagnostics.h"
 #include "driver/memory.h"
 #include "driver/settings.h"
+#include "source/text.h"
 
 namespace {
 
@@ -42,16 +43,6 @@ void put_pieces(const std::string_view* first, const std::string_view* last) {
     ok = std::fwrite(first->data(), 1, first->size(), stdout) == first->size() && ok;
   ok = std::fflush(stdout) == 0 && ok;
   if (!ok) report_error(ERR_CANT_WRITE, "stdout");
-}
-
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-bool equal_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-  }
-  return true;
 }
 
 // The digit test of -off and -fl=: true when every byte is a decimal digit

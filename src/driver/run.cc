@@ -10,6 +10,7 @@
 #include "driver/options.h"
 #include "driver/settings.h"
 #include "optimizer/marking.h"
+#include "optimizer/pipeline.h"
 #include "optimizer/units.h"
 #include "output/writer.h"
 #include "source/reader.h"

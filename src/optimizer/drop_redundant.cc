@@ -7,7 +7,9 @@
 // Pass 1008 drops a move that copies back what the move before it just
 // copied; pass 1009 drops a jump to an L label that follows with only other
 // label lines and blank or comment lines in between; pass 1010 drops a pushm
-// directly followed by a popm of the same registers, together with it.
+// directly followed by a popm of the same registers, together with it; the
+// second half of pass 1010, the merging of interrupt handlers that only
+// return, is in return_only.cc.
 // A statement that carries its own label is never deleted: the later moves
 // and the popm are found by find_next_insn, which refuses such statements,
 // and a labelled jump or pushm is left alone here.

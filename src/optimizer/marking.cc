@@ -24,22 +24,10 @@ namespace {
 
 bool reit_seen = false;
 
-bool equals_ignoring_case(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    unsigned char x = static_cast<unsigned char>(a[i]);
-    unsigned char y = static_cast<unsigned char>(b[i]);
-    if (x >= 'a' && x <= 'z') x = static_cast<unsigned char>(x - 'a' + 'A');
-    if (y >= 'a' && y <= 'z') y = static_cast<unsigned char>(y - 'a' + 'A');
-    if (x != y) return false;
-  }
-  return true;
-}
-
 // The comment lines that open and close an inline-assembly block: the whole
 // line, newline included; letter case does not matter.
 bool is_asm_marker(const Statement* s, std::string_view marker) {
-  return s->kind == STMT_BLANK && equals_ignoring_case(s->text(), marker);
+  return s->kind == STMT_BLANK && equal_ignoring_case(s->text(), marker);
 }
 
 void set_flag(Statement* s, std::uint32_t flag, bool on) {

@@ -6,7 +6,8 @@
 // first rts of an ordinary function of its section:
 //     _f:  ...  rts  E1:   _g:  rts  E2:
 //  -> _f:  ...  _g:  rts  E1:  E2:
-// Pass 1004 (with rts) and the last step of 1010 (with reit) merge the
+// Pass 1004 (with rts) and the last step of 1010 (with reit; its first step,
+// the push/pop removal, is in drop_redundant.cc) merge the
 // return-only functions that are left: in each CODE section the first keeps
 // its body and the later ones' labels join it:
 //     _g:  rts  E2:   _h:  rts  E3:

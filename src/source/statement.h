@@ -13,43 +13,7 @@
 #include <optional>
 #include <string_view>
 
-// A text or none, in the size of a string_view: none is a null data pointer.
-// (A present text, even an empty one, always has a non-null data pointer.)
-class OptText {
- public:
-  OptText() = default;
-  OptText(std::nullopt_t) {}
-  OptText(std::string_view text) : data_(text.data() ? text.data() : ""), size_(text.size()) {}
-  OptText& operator=(std::nullopt_t) {
-    reset();
-    return *this;
-  }
-  OptText& operator=(std::string_view text) { return *this = OptText(text); }
-  bool has_value() const { return data_ != nullptr; }
-  explicit operator bool() const { return has_value(); }
-  std::string_view operator*() const { return std::string_view(data_, size_); }
-  std::string_view value() const { return **this; }
-  void reset() {
-    data_ = nullptr;
-    size_ = 0;
-  }
-
- private:
-  const char* data_ = nullptr;
-  std::size_t size_ = 0;
-};
-
-// Whether two texts hold the same bytes. Operand texts, names and words are
-// short: they are compared in line, without a library call that costs more
-// than such a comparison.
-inline bool same_text(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  if (a.size() > 32) return a == b;
-  for (std::size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i]) return false;
-  }
-  return true;
-}
+#include "source/text.h"
 
 enum StatementKind : std::uint8_t {
   STMT_OTHER = 0,      // a line the parser does not analyse; written back as read

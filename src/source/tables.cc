@@ -1,5 +1,6 @@
-#include "source/statement.h"
 #include "source/tables.h"
+
+#include "source/text.h"
 
 namespace {
 
@@ -10,10 +11,7 @@ constexpr std::size_t LONGEST_NAME = 9;
 
 bool fold(std::string_view word, char* out) {
   if (word.empty() || word.size() > LONGEST_NAME) return false;
-  for (std::size_t i = 0; i < word.size(); ++i) {
-    unsigned char c = static_cast<unsigned char>(word[i]);
-    out[i] = (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : static_cast<char>(c);
-  }
+  for (std::size_t i = 0; i < word.size(); ++i) out[i] = lower_ascii(word[i]);
   return true;
 }
 
@@ -71,12 +69,6 @@ const NameIndex& register_index() {
   return index;
 }
 
-bool equal_folded(std::string_view word, std::string_view lower) {
-  char folded[LONGEST_NAME];
-  return word.size() == lower.size() && fold(word, folded) &&
-         same_text(std::string_view(folded, word.size()), lower);
-}
-
 constexpr std::string_view SIZE_WORDS[] = {".b", ".w", ".l", ".a"};
 constexpr std::string_view FORMAT_WORDS[] = {"g", "s", "q", "z"};
 constexpr std::string_view SIZE_SUFFIXES[] = {"", ".b", ".w", ".l", ".a"};
@@ -103,7 +95,7 @@ std::uint32_t lookup_directive(std::string_view word) {
 
 std::uint32_t lookup_size(std::string_view word) {
   for (std::uint32_t i = 0; i < 4; ++i)
-    if (equal_folded(word, SIZE_WORDS[i])) return i + 1;
+    if (equal_ignoring_case(word, SIZE_WORDS[i])) return i + 1;
   return 0;
 }
 
@@ -114,13 +106,13 @@ const RegisterRow* lookup_register(std::string_view word) {
 
 std::uint32_t lookup_format(std::string_view word) {
   for (std::uint32_t i = 0; i < 4; ++i)
-    if (equal_folded(word, FORMAT_WORDS[i])) return i + 1;
+    if (equal_ignoring_case(word, FORMAT_WORDS[i])) return i + 1;
   return 0;
 }
 
 std::uint32_t base_register_code(std::string_view word) {
   for (std::uint32_t i = 0; i < 6; ++i)
-    if (equal_folded(word, BASE_REGISTERS[i])) return i + 1;
+    if (equal_ignoring_case(word, BASE_REGISTERS[i])) return i + 1;
   return 0;
 }
 

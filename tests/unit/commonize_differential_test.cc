@@ -24,6 +24,7 @@
 #include "driver/options.h"
 #include "driver/run.h"
 #include "generate.h"
+#include "optimizer/pipeline.h"
 #include "optimizer/units.h"
 #include "output/writer.h"
 #include "source/reader.h"

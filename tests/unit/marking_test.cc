@@ -12,6 +12,7 @@
 #include "driver/run.h"
 #include "driver/settings.h"
 #include "generate.h"
+#include "optimizer/pipeline.h"
 #include "optimizer/units.h"
 #include "source/reader.h"
 #include "source/statement.h"
