@@ -19,7 +19,9 @@
 #include <string>
 #include <unordered_set>
 
+#include "commonize/fast_search.h"
 #include "commonize/search.h"
+#include "commonize/state.h"
 #include "driver/memory.h"
 #include "optimizer/marking.h"
 #include "optimizer/units.h"
@@ -77,7 +79,7 @@ Statement* make_generated_insn(const Statement* templ, std::string_view mnemonic
   return s;
 }
 
-bool group_ends_flow() { return is_flow_ending(occurrence_table.occ_cursor[0]); }
+bool group_ends_flow() { return is_flow_ending(commonize_state.table.reference_last()); }
 
 }  // namespace
 
@@ -94,15 +96,8 @@ std::string shared_label_name(std::string_view file_name, std::int32_t n) {
   return name;
 }
 
-namespace {
-
-// Labels of the generated form defined in the unit being commonized,
-// shared subroutines included.
-std::unordered_set<std::string> labels_in_use;
-
-}  // namespace
-
 void note_labels_in_use(Statement* first_member) {
+  std::unordered_set<std::string>& labels_in_use = commonize_state.labels_in_use;
   labels_in_use.clear();
   // The marking walk saw every label of the unit.
   if (!(label_presence & LP_GENERATED_FORM_SEEN)) return;
@@ -117,6 +112,7 @@ std::string_view make_shared_label(std::int32_t n) {
   const SourceUnit* unit = first_source_unit();
   std::string_view file = unit ? unit->file_name : std::string_view();
   std::string name = shared_label_name(file, n);
+  std::unordered_set<std::string>& labels_in_use = commonize_state.labels_in_use;
   while (labels_in_use.count(name) || labels_in_use.count("E" + name)) name = shared_label_name(file, ++n);
   labels_in_use.insert(name);
   labels_in_use.insert("E" + name);
@@ -137,14 +133,14 @@ Statement* copy_instruction(const Statement* t, Statement* anchor) {
   return s;
 }
 
-void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t l) {
-  Statement* ref = occurrence_table.occ_start[0];
+void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t length) {
+  Statement* ref = commonize_state.table.reference();
   Statement* start = make_label_line(end_label, label, "\n", 0);
   link_after(end_label, start);
   Statement* anchor = start;
 
   std::int32_t copied = 0;
-  for (Statement* t = ref; t && copied < l; t = t->chain_next) {
+  for (Statement* t = ref; t && copied < length; t = t->chain_next) {
     if (t->kind != STMT_INSN) continue;
     anchor = copy_instruction(t, anchor);
     ++copied;
@@ -167,11 +163,11 @@ void emit_shared_subroutine(Statement* end_label, std::string_view label, std::i
   link_after(anchor, end);
 }
 
-void remove_occurrences(std::int32_t l, std::string_view) {
-  OccurrenceTable& t = occurrence_table;
+void remove_occurrences(std::int32_t length) {
+  OccurrenceTable& t = commonize_state.table;
   for (int i = 0; i < t.occ_count; ++i) {
     Statement* start = t.occ_start[i];
-    if (t.occ_length[i] != l) {
+    if (t.occ_length[i] != length) {
       t.occ_start[i] = nullptr;
     } else if (!start) {
       continue;
@@ -180,7 +176,7 @@ void remove_occurrences(std::int32_t l, std::string_view) {
       t.occ_start[i] = nullptr;
     } else {
       std::int32_t deleted = 0;
-      for (Statement* s = start; s && deleted < l; s = s->chain_next) {
+      for (Statement* s = start; s && deleted < length; s = s->chain_next) {
         if (s->kind != STMT_INSN) continue;
         delete_and_freeze(s);
         note_deleted_instruction(s);
@@ -190,8 +186,8 @@ void remove_occurrences(std::int32_t l, std::string_view) {
   }
 }
 
-void insert_calls(std::string_view label, std::int32_t l) {
-  const OccurrenceTable& t = occurrence_table;
+void insert_calls(std::string_view label, std::int32_t length) {
+  const OccurrenceTable& t = commonize_state.table;
   bool jump = group_ends_flow();
   // The calls of a group are alike, and no pass edits the detail or text of
   // a jsr or jmp in place (one is only ever deleted or kept): they share the
@@ -199,7 +195,7 @@ void insert_calls(std::string_view label, std::int32_t l) {
   const Statement* first_call = nullptr;
   for (int i = 0; i < t.occ_count; ++i) {
     Statement* start = t.occ_start[i];
-    if (!start || t.occ_length[i] != l || !start->prev) continue;
+    if (!start || t.occ_length[i] != length || !start->prev) continue;
     Statement* p = start->prev;
     Statement* call = nullptr;
     if (first_call) {

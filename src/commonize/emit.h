@@ -26,15 +26,15 @@ void note_labels_in_use(Statement* first_member);
 // number that is free.
 std::string_view make_shared_label(std::int32_t n);
 
-// Inserts the shared subroutine of the group's first l reference
+// Inserts the shared subroutine of the group's first `length` reference
 // instructions after end_label, the end label that follows the reference
 // (find_end_label).
-void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t l);
+void emit_shared_subroutine(Statement* end_label, std::string_view label, std::int32_t length);
 // A copy of the instruction t in the formatter's form, linked after anchor
 // in file order and in the code chain.
 Statement* copy_instruction(const Statement* t, Statement* anchor);
-// Deletes the instructions of every entry that matched all l instructions
+// Deletes the instructions of every entry that matched all `length` of them
 // and forgets the other entries.
-void remove_occurrences(std::int32_t l, std::string_view label);
+void remove_occurrences(std::int32_t length);
 // Puts a call of (or a jump to) the shared label before each shared entry.
-void insert_calls(std::string_view label, std::int32_t l);
+void insert_calls(std::string_view label, std::int32_t length);

@@ -57,6 +57,8 @@
 #include <vector>
 
 #include "commonize/search.h"
+#include "commonize/sorted_index.h"
+#include "commonize/state.h"
 #include "driver/memory.h"
 #include "driver/settings.h"
 #include "source/statement.h"
@@ -99,24 +101,18 @@ std::uint64_t key_hash(const Statement* s) {
   for (std::uint32_t i = 0; i < d->operand_count; ++i) {
     const Operand& o = d->operands[i];
     h = mix(h, o.mode);
-    switch (o.mode) {
-      case MODE_ABS:
-      case MODE_INDA0:
-      case MODE_INDA1:
-      case MODE_INDSB:
-      case MODE_INDFB:
-      case MODE_IN8DSP:
+    switch (operand_match(o.mode)) {
+      case MATCH_BY_ADDRESS:
         if (o.flags & OPF_SYMBOLIC) {
           h = mix(mix(mix(h, 1), text_hash(o.text)), static_cast<std::uint32_t>(o.offset));
         } else {
           h = mix(mix(h, 2), static_cast<std::uint32_t>(o.value));
         }
         break;
-      case MODE_SYMBOL:
-      case MODE_IMM:
+      case MATCH_BY_TEXT:
         h = mix(h, text_hash(o.text));
         break;
-      default:
+      case MATCH_BY_MODE:
         break;
     }
   }
@@ -231,245 +227,6 @@ bool stack_test_can_pass(Statement* ref, std::int32_t shortest) {
   return can_pass;
 }
 
-enum class Visit { next, dead, stop };
-
-// What is known of a member of the index being alike (instructions_alike)
-// the first member of its group: the details compared stay as they are, so
-// once tested, a member never needs its detail read again for this.
-enum Alike : std::uint8_t { ALIKE_UNKNOWN, ALIKE_YES, ALIKE_NO };
-
-// Members grouped by a hash, each group in chain order. A group is a range
-// of the sorted array built at the start, plus the members added later. A
-// member found dead (it can never be of use again) is passed over from then
-// on; `skip` finds the next live entry in near constant time.
-class EntryIndex {
- public:
-  struct Entry {
-    std::uint64_t hash;
-    Statement* member;
-  };
-
-  // With fetch_ahead, a visit asks for the memory of the next few members
-  // before it needs it (fetch_batch): for a search that visits many members
-  // of a group. Without, for one that mostly stops at the first.
-  explicit EntryIndex(bool fetch_ahead) : fetch_ahead_(fetch_ahead) {}
-
-  // `entries` in chain order (consumed). A counting sort on the top bits of
-  // the hash keeps the chain order and leaves small buckets to sort by the
-  // whole hash. The sorted members stay, and beside them each group's hash
-  // and first position, with where each bucket's groups begin, to find a
-  // group quickly.
-  void build(LargeVector<Entry>&& given) {
-    LargeVector<Entry> sorted;
-    LargeVector<std::uint32_t> bucket_start;
-    {
-      LargeVector<Entry> entries = std::move(given);
-      // About two entries a bucket, between 16 and 65,536 buckets: a small
-      // unit's index stays small.
-      int bits = 4;
-      while (bits < 16 && (std::size_t(1) << bits) * 2 < entries.size()) ++bits;
-      bucket_shift_ = 64 - bits;
-      buckets_ = std::size_t(1) << bits;
-      bucket_start.assign(buckets_ + 1, 0);
-      for (const Entry& e : entries) ++bucket_start[bucket_of(e.hash)];
-      std::uint32_t sum = 0;
-      for (std::uint32_t& n : bucket_start) n = sum += n;
-      sorted.resize(entries.size());
-      for (std::size_t i = entries.size(); i-- > 0;) {
-        sorted[--bucket_start[bucket_of(entries[i].hash)]] = entries[i];
-      }
-    }
-    // bucket_start[b] is now where bucket b begins.
-    auto by_hash = [](const Entry& a, const Entry& b) { return a.hash < b.hash; };
-    members_.resize(sorted.size());
-    group_bucket_.assign(buckets_ + 1, 0);
-    for (std::size_t b = 0; b < buckets_; ++b) {
-      auto first = sorted.begin() + bucket_start[b];
-      auto last = sorted.begin() + bucket_start[b + 1];
-      if (!std::is_sorted(first, last, by_hash)) std::stable_sort(first, last, by_hash);
-      group_bucket_[b] = static_cast<std::uint32_t>(group_hash_.size());
-      for (std::size_t i = bucket_start[b]; i < bucket_start[b + 1]; ++i) {
-        if (i == bucket_start[b] || sorted[i].hash != sorted[i - 1].hash) {
-          group_hash_.push_back(sorted[i].hash);
-          group_begin_.push_back(static_cast<std::uint32_t>(i));
-        }
-        members_[i] = sorted[i].member;
-      }
-    }
-    group_bucket_[buckets_] = static_cast<std::uint32_t>(group_hash_.size());
-    group_begin_.push_back(static_cast<std::uint32_t>(members_.size()));
-    sorted = LargeVector<Entry>();
-    skip_.resize(members_.size() + 1);
-    for (std::size_t i = 0; i < skip_.size(); ++i) skip_[i] = static_cast<std::uint32_t>(i);
-    alike_.assign(members_.size(), ALIKE_UNKNOWN);
-  }
-
-  // The group's first member in the sorted array (dead or alive), or
-  // nullptr when the array holds none of the group.
-  Statement* first_of_group(std::uint64_t hash) const {
-    auto [lo, hi] = group(hash);
-    return lo < hi ? members_[lo] : nullptr;
-  }
-
-  void add(std::uint64_t hash, Statement* member) {
-    std::vector<Statement*>& list = added_[hash];
-    auto at = std::partition_point(list.begin(), list.end(),
-                                   [&](const Statement* s) { return s->order < member->order; });
-    if (at != list.end() && *at == member) return;
-    list.insert(at, member);
-  }
-
-  // Whether the group has at least `least` entries with after < order <
-  // before (dead ones are counted too). A group smaller than that is
-  // answered from its size alone.
-  bool has_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before,
-                   std::size_t least) const {
-    auto [lo, hi] = group(hash);
-    auto a = added_.find(hash);
-    const std::vector<Statement*>* extra = a != added_.end() ? &a->second : nullptr;
-    if (hi - lo + (extra ? extra->size() : 0) < least) return false;
-    std::size_t n = position(lo, hi, before) - position(lo, hi, after + 1);
-    if (extra) n += position(*extra, before) - position(*extra, after + 1);
-    return n >= least;
-  }
-
-  // Calls visit on each live member of the group with after < order <
-  // before, in chain order, until it returns Visit::stop; a member for which
-  // it returns Visit::dead is never visited again. With each member of the
-  // sorted array, visit gets the member's byte in alike_ (what is known of
-  // it being alike the group's first member); with an added one, nullptr.
-  template <typename F>
-  void visit_between(std::uint64_t hash, std::uint64_t after, std::uint64_t before, F visit) {
-    auto [lo, hi] = group(hash);
-    std::size_t i = position(lo, hi, after + 1);
-    auto a = added_.find(hash);
-    std::vector<Statement*>* extra = a != added_.end() ? &a->second : nullptr;
-    std::size_t k = extra ? position(*extra, after + 1) : 0;
-    std::size_t fetched = i;  // the members before this one were asked for
-    while (true) {
-      i = live(i);
-      if (fetch_ahead_ && i >= fetched && i < hi) fetched = fetch_batch(i, hi);
-      Statement* s = i < hi ? members_[i] : nullptr;
-      Statement* t = extra && k < extra->size() ? (*extra)[k] : nullptr;
-      bool from_extra = t && (!s || t->order < s->order);
-      Statement* m = from_extra ? t : s;
-      if (!m || m->order >= before) return;
-      Visit v = visit(m, from_extra ? nullptr : &alike_[i]);
-      if (v == Visit::stop) return;
-      if (from_extra) {
-        if (v == Visit::dead) {
-          extra->erase(extra->begin() + static_cast<std::ptrdiff_t>(k));
-        } else {
-          ++k;
-        }
-      } else {
-        if (v == Visit::dead) skip_[i] = static_cast<std::uint32_t>(i + 1);
-        ++i;
-      }
-    }
-  }
-
- private:
-  std::size_t bucket_of(std::uint64_t hash) const { return static_cast<std::size_t>(hash >> bucket_shift_); }
-
-  // The positions [lo, hi) of the group's members; an empty range when
-  // there is no such group.
-  std::pair<std::size_t, std::size_t> group(std::uint64_t hash) const {
-    if (group_bucket_.empty()) return {0, 0};
-    std::size_t b = bucket_of(hash);
-    auto first = group_hash_.begin() + group_bucket_[b];
-    auto last = group_hash_.begin() + group_bucket_[b + 1];
-    auto at = std::lower_bound(first, last, hash);
-    if (at == last || *at != hash) return {0, 0};
-    std::size_t g = static_cast<std::size_t>(at - group_hash_.begin());
-    return {group_begin_[g], group_begin_[g + 1]};
-  }
-
-  // First index in [lo, hi) whose member's order is at least `order`.
-  std::size_t position(std::size_t lo, std::size_t hi, std::uint64_t order) const {
-    auto at = std::partition_point(members_.begin() + static_cast<std::ptrdiff_t>(lo),
-                                   members_.begin() + static_cast<std::ptrdiff_t>(hi),
-                                   [&](const Statement* s) { return s->order < order; });
-    return static_cast<std::size_t>(at - members_.begin());
-  }
-  static std::size_t position(const std::vector<Statement*>& list, std::uint64_t order) {
-    auto at = std::partition_point(list.begin(), list.end(),
-                                   [&](const Statement* s) { return s->order < order; });
-    return static_cast<std::size_t>(at - list.begin());
-  }
-
-  // Asks for the memory the visits of the next BATCH live members from
-  // position i on will read: their records and, for a member whose alike_
-  // verdict is still unknown, its detail, operands and operand texts. Each
-  // step reads what the step before asked for, so every step waits for
-  // memory once rather than once a member, and a member met for the first
-  // time is then read from the cache. Returns the position after the batch.
-  std::size_t fetch_batch(std::size_t i, std::size_t hi) {
-    constexpr std::size_t BATCH = 16;
-    Statement* batch[BATCH];
-    bool unknown[BATCH];
-    std::size_t n = 0;
-    for (; n < BATCH; ++n) {
-      i = live(i);
-      if (i >= hi) break;
-      batch[n] = members_[i];
-      unknown[n] = alike_[i] == ALIKE_UNKNOWN;
-      ++i;
-    }
-    for (std::size_t j = 0; j < n; ++j) {
-      const char* r = reinterpret_cast<const char*>(batch[j]);
-      __builtin_prefetch(r);
-      __builtin_prefetch(r + sizeof(Statement) - 1);
-    }
-    const InsnDetail* details[BATCH];
-    for (std::size_t j = 0; j < n; ++j) {
-      details[j] = unknown[j] ? batch[j]->insn() : nullptr;
-      if (details[j]) {
-        __builtin_prefetch(details[j]);
-        __builtin_prefetch(reinterpret_cast<const char*>(details[j]) + sizeof(InsnDetail) - 1);
-      }
-    }
-    for (std::size_t j = 0; j < n; ++j) {
-      if (!details[j]) continue;
-      const char* o = reinterpret_cast<const char*>(details[j]->operands);
-      for (std::size_t b = 0; b < details[j]->operand_count * sizeof(Operand); b += 64) __builtin_prefetch(o + b);
-    }
-    for (std::size_t j = 0; j < n; ++j) {
-      if (!details[j]) continue;
-      for (std::uint32_t k = 0; k < details[j]->operand_count; ++k) {
-        __builtin_prefetch(details[j]->operands[k].text.data());
-      }
-    }
-    return i;
-  }
-
-  // The first entry at or after i not known to be dead.
-  std::size_t live(std::size_t i) {
-    std::size_t root = i;
-    while (skip_[root] != root) root = skip_[root];
-    while (skip_[i] != root) {
-      std::size_t next = skip_[i];
-      skip_[i] = static_cast<std::uint32_t>(root);
-      i = next;
-    }
-    return root;
-  }
-
-  bool fetch_ahead_;
-  int bucket_shift_ = 48;       // a hash's bucket is its top bits
-  std::size_t buckets_ = 0;
-  // The members sorted by hash, each group in chain order; the groups in
-  // the same order: each one's hash and first position (one more position
-  // closes the last group), and where each bucket's groups begin.
-  LargeVector<Statement*> members_;
-  LargeVector<std::uint64_t> group_hash_;
-  LargeVector<std::uint32_t> group_begin_;
-  LargeVector<std::uint32_t> group_bucket_;
-  LargeVector<std::uint32_t> skip_;
-  LargeVector<std::uint8_t> alike_;
-  std::unordered_map<std::uint64_t, std::vector<Statement*>> added_;
-};
-
 // The .section members in chain order.
 struct SectionList {
   std::vector<Statement*> at;
@@ -579,21 +336,23 @@ class MatchCount {
   std::vector<std::uint64_t> copies_;   // the matching copies added since, alive
 };
 
+}  // namespace
+
 struct FastIndex {
   int gram = 2;  // window length of the grams
   SectionList sections;
   // A collection visits up to a table's worth of a key's members; the
   // search for a long enough window stops at the first live one.
-  EntryIndex keys{true};
-  EntryIndex grams{false};
+  SortedIndex keys{true};
+  SortedIndex grams{false};
   // Copies the emission linked in since the last search.
   std::vector<Statement*> pending;
   // The match counts made so far, by key.
   std::unordered_map<std::uint64_t, MatchCount> match_counts;
 };
 
-std::unique_ptr<FastIndex> index_now;
-std::int64_t searches_made = 0;
+namespace {
+
 
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
@@ -606,8 +365,8 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   auto index = std::make_unique<FastIndex>();
   const int g = static_cast<int>(std::min<std::int32_t>(shortest_shared_length(), GRAM_MAX));
   index->gram = g;
-  LargeVector<EntryIndex::Entry> keyed;
-  LargeVector<EntryIndex::Entry> windows;
+  LargeVector<SortedIndex::Entry> keyed;
+  LargeVector<SortedIndex::Entry> windows;
   // Room for one entry per statement record there is: the vectors never
   // move, and the room no entry takes is never touched, so it costs no
   // memory.
@@ -618,7 +377,7 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   // match; `streak` counts (up to g) the members up to the current one that
   // all can match, each one allowed to follow the one before it in a run. A
   // window of g such members ends at the current one when streak reaches g.
-  EntryIndex::Entry recent[GRAM_MAX];
+  SortedIndex::Entry recent[GRAM_MAX];
   int streak = 0;
   std::size_t seen = 0;
   for (Statement* s = first_member; s; s = s->chain_next, ++seen) {
@@ -722,7 +481,7 @@ Statement* first_long_match(FastIndex& index, Statement* ref, std::uint64_t ref_
 // Empties the entries a search used; the ones after occ_count are empty
 // already.
 void clear_used_entries() {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   int used = std::min(t.occ_count + 1, OCC_CAPACITY);
   for (int i = 0; i < used; ++i) {
     t.occ_start[i] = nullptr;
@@ -739,7 +498,7 @@ enum class Outcome { end, failed, full };
 // search would have ended; *last is the match that filled the table.
 Outcome collect(FastIndex& index, Statement* ref, std::uint64_t key, Statement* start, std::uint64_t before,
                 Statement** last) {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   clear_used_entries();
   Outcome outcome = Outcome::end;
   // A member of the index can_match'ed when it was indexed, and of what
@@ -792,41 +551,42 @@ std::string_view scan_after(const SectionList& sections, std::size_t first, std:
 }
 
 void settle_scan_section(std::string_view name, std::string_view start_scan) {
-  if (!same_text(name, start_scan)) scan_section = std::string(name);
+  if (!same_text(name, start_scan)) commonize_state.scan_section = std::string(name);
 }
 
 }  // namespace
 
 void note_deleted_instruction(Statement* s) {
-  if (!index_now || index_now->match_counts.empty() || s->detail_kind != DETAIL_INSN) return;
-  auto count = index_now->match_counts.find(key_hash(s));
-  if (count != index_now->match_counts.end()) count->second.deleted(s);
+  FastIndex* index = commonize_state.index;
+  if (!index || index->match_counts.empty() || s->detail_kind != DETAIL_INSN) return;
+  auto count = index->match_counts.find(key_hash(s));
+  if (count != index->match_counts.end()) count->second.deleted(s);
 }
 
 FastSearchScope::FastSearchScope(Statement* first_member) {
-  index_now = first_member ? build_index(first_member) : nullptr;
+  commonize_state.index = first_member ? build_index(first_member).release() : nullptr;
 }
 
-FastSearchScope::~FastSearchScope() { index_now.reset(); }
+FastSearchScope::~FastSearchScope() {
+  delete commonize_state.index;
+  commonize_state.index = nullptr;
+}
 
-bool fast_search_ready() { return index_now != nullptr; }
-
-std::int64_t fast_search_count() { return searches_made; }
+bool fast_search_ready() { return commonize_state.index != nullptr; }
 
 void note_copied_instruction(Statement* copy) {
-  if (index_now) index_now->pending.push_back(copy);
+  if (commonize_state.index) commonize_state.index->pending.push_back(copy);
 }
 
 bool find_group_fast(Statement* ref) {
-  FastIndex& index = *index_now;
-  ++searches_made;
+  FastIndex& index = *commonize_state.index;
   if (!index.pending.empty()) add_pending(index);
   Statement* start = ref->chain_next;
   if (!start) return false;
   const SectionList& sections = index.sections;
   // start_scan stays valid up to the assignment at the end.
-  const std::string_view wanted = *reference_section;
-  const std::string_view start_scan = *scan_section;
+  const std::string_view wanted = *commonize_state.reference_section;
+  const std::string_view start_scan = *commonize_state.scan_section;
   bool same = same_text(start_scan, wanted);
 
   // f: the .section where the plain search fails. With scan_section equal
@@ -880,10 +640,10 @@ bool find_group_fast(Statement* ref) {
   if (outcome == Outcome::full) passed = sections.last_before(last->order);
   settle_scan_section(scan_after(sections, first, passed, start_scan), start_scan);
 
-  if (outcome == Outcome::failed || occurrence_table.occ_count == 0) return false;
+  if (outcome == Outcome::failed || commonize_state.table.occ_count == 0) return false;
   // The table filled before the first window that could be a long enough
   // occurrence: no occurrence in it grows that far.
-  const OccurrenceTable& t = occurrence_table;
+  const OccurrenceTable& t = commonize_state.table;
   if (long_match->order > t.occ_start[t.occ_count - 1]->order) return false;
   drop_adjacent();
   extend_occurrences();

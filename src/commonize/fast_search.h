@@ -1,5 +1,5 @@
 // Inside the commonization: the fast search. It finds the same groups as the
-// plain search of search.cc (find_group_reference) and leaves the
+// plain search of search.cc (find_group_plain) and leaves the
 // occurrence table and scan_section as that one does, but looks only at the
 // instructions that can match, through an index of the unit's code chain
 // that commonize builds once before its walk (FastSearchScope) and keeps up
@@ -24,11 +24,14 @@ class FastSearchScope {
 // True while an index exists.
 bool fast_search_ready();
 
-// Searches made through an index since the program started (the
-// differential test checks that its fast runs use it).
-std::int64_t fast_search_count();
-
-// find_group through the index; the same result, table and scan_section as
-// find_group_reference wherever commonize reads them (a false result leaves
-// the table unspecified).
+// The search for the reference through the index; the same result, table
+// and scan_section as find_group_plain wherever commonize reads them (a
+// false result leaves the table unspecified).
 bool find_group_fast(Statement* ref);
+
+// Called by the emission for each copy it links into the chain, so that the
+// index knows the new instruction.
+void note_copied_instruction(Statement* copy);
+// Called by the emission for each instruction it deletes, so that the
+// index's counts of matches know it is gone.
+void note_deleted_instruction(Statement* s);

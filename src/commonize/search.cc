@@ -1,48 +1,17 @@
-// The commonization, pass 1011: runs of instructions that occur more than
-// once in a code section become one shared subroutine.
-//
-//   _f:  mov.w r0,r1          _f:  jmp _Tarvox_prog_1
-//        add.w #1,r1               ...
-//        rts                  _g:  jmp _Tarvox_prog_1
-//   _g:  mov.w r0,r1  (same)  and _Tarvox_prog_1: holds mov.w, add.w, rts
-//
-// The walk (commonize) visits the code chain. Each instruction R that may
-// start a run becomes a reference: find_occurrences collects every later
-// chain member of the same CODE section that begins like R, drop_adjacent
-// keeps only the first of starts that follow each other directly, and
-// extend_occurrences grows the reference run and all occurrences together,
-// one instruction per step, each occurrence compared with the reference
-// only. The group is the reference run of length L and the occurrences that
-// matched all L instructions; it is shared when L reaches min_common_length
-// and the run leaves the stack as it found it (a shared copy runs with its
-// return address pushed).
-//
-// What a run never holds, so that the shared copy does what each
-// occurrence did:
-//   - an instruction that is never shareable (may_be_shared): stack frame
-//     and context instructions, loops, sp-relative operands, setjmp calls,
-//     calls that read the table after them;
-//   - a conditional jump, a label, an inline-assembly instruction, a
-//     statement switched off (SF_NO_OPT);
-//   - a flow-ending instruction anywhere but at its end;
-//   - between two of its members, a barrier line (is_run_barrier): a line
-//     that carries a label, or a directive that decides whether or how often
-//     the code around it is assembled.
+// The search for a group of repeated runs: the comparisons of statements
+// and operands, the stack test, and the plain search, which looks at every
+// later chain member for every reference (find_group_plain). The walk
+// (commonize.cc) uses the fast search (fast_search.cc) instead wherever it
+// can; it keeps the plain one for a unit with a NUL byte in an instruction
+// line, where the fast search's keys could confuse two operands.
 #include "commonize/search.h"
 
 #include <iterator>
 
-#include "commonize/commonize.h"
-#include "commonize/emit.h"
-#include "commonize/fast_search.h"
+#include "commonize/state.h"
 #include "driver/settings.h"
-#include "optimizer/marking.h"
 #include "optimizer/walk.h"
 #include "source/tables.h"
-
-OccurrenceTable occurrence_table;
-std::optional<std::string> reference_section;
-std::optional<std::string> scan_section;
 
 namespace {
 
@@ -62,12 +31,6 @@ constexpr InsnIdSet FLOW_ENDING_SET(FLOW_ENDING);
 
 // Bytes a push or pop moves, by size code (none, .b, .w, .l, .a).
 constexpr std::int32_t PUSH_BYTES[] = {0, 1, 2, 4, 4};
-
-// The number the next shared subroutine of the unit gets.
-std::int32_t shared_label_counter = 1;
-
-// Set by use_reference_search: commonize searches with the plain search.
-bool reference_search_on = false;
 
 // A line a run must not span: a label (on a label line or in front of a
 // directive such as "L9: ._line 12", where a loop may jump into the middle of
@@ -114,7 +77,7 @@ bool has_sp_relative_operand(const InsnDetail* d) {
 // returns false to end the walk early.
 template <typename F>
 void for_reference_run(std::int32_t n, F f) {
-  Statement* t = occurrence_table.occ_start[0];
+  Statement* t = commonize_state.table.reference();
   for (std::int32_t seen = 0; t && seen < n; t = t->chain_next) {
     if (t->kind != STMT_INSN) continue;
     ++seen;
@@ -123,22 +86,22 @@ void for_reference_run(std::int32_t n, F f) {
 }
 
 void clear_entry(int i) {
-  occurrence_table.occ_start[i] = nullptr;
-  occurrence_table.occ_cursor[i] = nullptr;
-  occurrence_table.occ_length[i] = 0;
+  commonize_state.table.occ_start[i] = nullptr;
+  commonize_state.table.occ_cursor[i] = nullptr;
+  commonize_state.table.occ_length[i] = 0;
 }
 
 // The occurrences of entries 1 .. n-1 that still grow.
 bool some_occurrence_grows(int n) {
   for (int i = 1; i < n; ++i) {
-    if (occurrence_table.occ_cursor[i]) return true;
+    if (commonize_state.table.occ_cursor[i]) return true;
   }
   return false;
 }
 
 bool is_occurrence_start(const Statement* s, int n) {
   for (int i = 1; i < n; ++i) {
-    if (occurrence_table.occ_start[i] == s) return true;
+    if (commonize_state.table.occ_start[i] == s) return true;
   }
   return false;
 }
@@ -158,7 +121,7 @@ bool barrier_between(const Statement* from, const Statement* to) {
 }
 
 void append_occurrence(Statement* ref, Statement* m) {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   if (t.occ_count == 0) {
     t.occ_start[0] = t.occ_cursor[0] = ref;
     t.occ_count = 1;
@@ -170,7 +133,7 @@ void append_occurrence(Statement* ref, Statement* m) {
 
 void clear_occurrence_table() {
   for (int i = 0; i < OCC_CAPACITY; ++i) clear_entry(i);
-  occurrence_table.occ_count = 0;
+  commonize_state.table.occ_count = 0;
 }
 
 // Asks only the instruction id kept with the detail, not the kind: the
@@ -199,34 +162,43 @@ bool shareable_instruction(const Statement* x) {
 
 bool may_be_shared(const Statement* x) { return shareable_instruction(x) && !call_reads_table(x); }
 
-bool operands_identical(const Operand& a, const Operand& b) {
-  if (a.mode != b.mode) return false;
-  switch (a.mode) {
+OperandMatch operand_match(std::uint32_t mode) {
+  switch (mode) {
     case MODE_ABS:
     case MODE_INDA0:
     case MODE_INDA1:
     case MODE_INDSB:
     case MODE_INDFB:
-    case MODE_IN8DSP: {
-      // Addresses and displacements: numbers by value (4[fb] is 4[FB], 0Ah
-      // is 10), anything symbolic by its symbol, offset and text.
+    case MODE_IN8DSP:
+      return MATCH_BY_ADDRESS;
+    case MODE_SYMBOL:
+    case MODE_IMM:
+      return MATCH_BY_TEXT;
+    default:
+      return MATCH_BY_MODE;
+  }
+}
+
+bool operands_identical(const Operand& a, const Operand& b) {
+  if (a.mode != b.mode) return false;
+  switch (operand_match(a.mode)) {
+    case MATCH_BY_ADDRESS: {
+      // Numbers by value (4[fb] is 4[FB], 0Ah is 10), anything symbolic by
+      // its symbol, offset and text.
       bool symbolic = (a.flags & OPF_SYMBOLIC) || (b.flags & OPF_SYMBOLIC);
       if (!symbolic) return a.value == b.value;
       if (a.symbol && b.symbol && (!same_text(*a.symbol, *b.symbol) || a.offset != b.offset)) return false;
       return same_text(a.text, b.text) && a.offset == b.offset;
     }
-    case MODE_SYMBOL:
-      return same_text(a.text, b.text);
-    case MODE_IMM:
-      if ((a.flags & OPF_SYMBOLIC) && (b.flags & OPF_SYMBOLIC)) {
+    case MATCH_BY_TEXT:
+      if (a.mode == MODE_IMM && (a.flags & OPF_SYMBOLIC) && (b.flags & OPF_SYMBOLIC)) {
         if (!a.symbol || !b.symbol || !same_text(*a.symbol, *b.symbol)) return false;
       }
       return same_text(a.text, b.text);
-    default:
-      // A register, a control register, [a0], [a1], [a1a0] or a flag name:
-      // the mode alone names the place.
+    case MATCH_BY_MODE:
       return true;
   }
+  return true;
 }
 
 bool statements_identical(const Statement* r, const Statement* c) {
@@ -281,16 +253,16 @@ bool instructions_alike(const Statement* a, const Statement* b) {
 bool fits_where_it_stands(const Statement* c) { return next_is_understood(c->next) && !call_reads_table(c); }
 
 bool find_occurrences(Statement* ref) {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   clear_occurrence_table();
   bool found = false;
   for (Statement* c = ref->chain_next;; c = c->chain_next) {
     if (!c || t.occ_count >= OCC_MAX_COUNT) return found;
     if (is_directive(c, DIR_SECTION)) {
-      if (is_code_section(c)) scan_section = std::string(c->directive()->operands[0]);
+      if (is_code_section(c)) commonize_state.scan_section = std::string(c->directive()->operands[0]);
       // The search fails as a whole at a CODE section of another name, even
       // with occurrences already collected.
-      if (scan_section != reference_section) return false;
+      if (commonize_state.scan_section != commonize_state.reference_section) return false;
     }
     Statement* m = find_chain_next_insn(c, insn_id_of(ref));
     if (m && statements_identical(ref, m)) {
@@ -301,7 +273,7 @@ bool find_occurrences(Statement* ref) {
 }
 
 void drop_adjacent() {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   // Downwards, so each comparison sees the starts as they were before.
   for (int i = t.occ_count - 1; i >= 1; --i) {
     if (t.occ_start[i - 1] && t.occ_start[i - 1]->next == t.occ_start[i]) clear_entry(i);
@@ -321,7 +293,7 @@ void drop_adjacent() {
 // still on the stack. (The fast search's reference_run follows the
 // reference's side of this walk: keep the two alike.)
 void extend_occurrences() {
-  OccurrenceTable& t = occurrence_table;
+  OccurrenceTable& t = commonize_state.table;
   const int n = t.occ_count;
   std::int32_t len = 1;
   Statement* ref_last = t.occ_start[0];
@@ -377,19 +349,12 @@ void extend_occurrences() {
   }
 }
 
-bool find_group_reference(Statement* ref) {
+bool find_group_plain(Statement* ref) {
   if (!find_occurrences(ref)) return false;
   drop_adjacent();
   extend_occurrences();
   return true;
 }
-
-bool find_group(Statement* ref) {
-  if (fast_search_ready() && !reference_search_on) return find_group_fast(ref);
-  return find_group_reference(ref);
-}
-
-void use_reference_search(bool on) { reference_search_on = on; }
 
 namespace {
 
@@ -404,20 +369,6 @@ bool uses_sp_unaccounted(const InsnDetail* d) {
   }
   return false;
 }
-
-// The end label after a reference (find_end_label). The walk goes forward
-// and a shared subroutine goes in after the end label of its reference, so
-// no end label ever appears between a reference and the end label found for
-// it: the one found for an earlier reference holds for every later one
-// before it, and each stretch of the file is searched once.
-struct EndLabelAhead {
-  Statement* found = nullptr;
-
-  Statement* after(Statement* ref) {
-    if (!found || ref->order > found->order) found = find_end_label(ref);
-    return found;
-  }
-};
 
 }  // namespace
 
@@ -448,63 +399,9 @@ StackSum reference_stack_sum(std::int32_t n) {
 
 bool touches_stack(std::int32_t n) { return reference_stack_sum(n).touches; }
 
+bool stack_test_passes(std::int32_t n) { return reference_stack_sum(n).passes(); }
+
 bool stack_balanced(std::int32_t n) {
   StackSum sum = reference_stack_sum(n);
   return !sum.broken && sum.depth == 0;
-}
-
-void commonize(Statement* first_member) {
-  if (!(label_presence & LP_END_LABEL_SEEN)) return;
-  shared_label_counter = 1;
-  note_labels_in_use(first_member);
-  // The index lives for this walk only: the chain it points into belongs to
-  // the unit.
-  FastSearchScope index(reference_search_on ? nullptr : first_member);
-  EndLabelAhead end_label_ahead;
-  for (Statement* r = first_member; r; r = r->chain_next) {
-    prefetch_ahead(r);
-    prefetch_detail_ahead(r);
-    if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
-    if (is_directive(r, DIR_SECTION)) {
-      if (is_code_section(r)) {
-        reference_section = std::string(r->directive()->operands[0]);
-        scan_section = reference_section;
-      }
-      continue;
-    }
-    // Label lines, labelled instructions and .end never start a run.
-    if (r->kind != STMT_INSN || r->replacement || r->label) continue;
-    if (r->flags & SF_NO_OPT) continue;
-    if (!reference_section || !scan_section) continue;
-    if (!may_be_shared(r)) continue;
-    if (!find_group(r)) continue;
-    const OccurrenceTable& t = occurrence_table;
-    std::int32_t l = t.occ_length[0];
-    // A group of length 0 would call an empty subroutine.
-    if (l < min_common_length || l == 0) continue;
-    bool kept = false;
-    for (int i = 1; i < t.occ_count; ++i) kept = kept || t.occ_start[i];
-    if (!kept || !t.occ_start[0]) continue;
-    if (!reference_stack_sum(l).passes()) continue;
-    Statement* end_label = end_label_ahead.after(t.occ_start[0]);
-    // No end label after the reference: the unit's commonization ends here.
-    if (!end_label) return;
-    // The subroutine would be assembled only in some configurations (.if,
-    // .else), as often as a .mrepeat says, wherever a macro is used, or in
-    // the middle of the user's inline assembly: such a group stays as it is.
-    if (end_label->flags & (SF_CONDITIONAL | SF_INLINE_ASM)) continue;
-    std::string_view label = make_shared_label(shared_label_counter++);
-    emit_shared_subroutine(end_label, label, l);
-    remove_occurrences(l, label);
-    insert_calls(label, l);
-    // R is deleted now: the walk goes on over the run's deleted statements,
-    // and reaches the copies after the end label like any other code.
-  }
-}
-
-void reset_commonize() {
-  clear_occurrence_table();
-  reference_section.reset();
-  scan_section.reset();
-  shared_label_counter = 1;
 }
