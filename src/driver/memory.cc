@@ -160,7 +160,3 @@ void reset_arena() {
   free_region(statement_region);
   free_region(detail_region);
 }
-
-std::size_t arena_bytes() {
-  return general_region.total_bytes + statement_region.total_bytes + detail_region.total_bytes;
-}

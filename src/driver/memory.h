@@ -92,6 +92,3 @@ T* alloc_array(std::size_t n) {
 
 // Frees every block of the arena. Records handed out before are dead.
 void reset_arena();
-
-// Bytes the arena has taken from the system so far (for the benchmarks).
-std::size_t arena_bytes();

@@ -73,9 +73,9 @@ void close_level(std::uint32_t& depth) {
   if (depth) --depth;
 }
 
-// The steps of the walks that look at one statement at a time, each with
-// the state it carries along the file. Each walk runs its own step;
-// mark_unit_structure runs these steps in one walk.
+// The steps of the marking walk, each looking at one statement at a time
+// with the state it carries along the file; mark_unit_structure runs them
+// one after the other on each statement.
 
 // An inline-assembly block runs from its START line to its END line, both
 // marker lines included; a START without an END reaches to the end of the
@@ -185,12 +185,6 @@ struct ConditionalStep {
   }
 };
 
-// A walk of its own for one step, from the unit's first statement.
-template <typename Step>
-void walk_with(Statement* first, Step step) {
-  for (Statement* s = first; s; s = s->next) step(s);
-}
-
 }  // namespace
 
 bool has_generated_label_form(std::string_view name) {
@@ -200,47 +194,6 @@ bool has_generated_label_form(std::string_view name) {
 void report_unanalysed(Statement* first) {
   for (Statement* s = first; s; s = s->next) {
     if (s->kind == STMT_OTHER) report_warning(WARN_CANT_ANALYZE, s->text());
-  }
-}
-
-void mark_inline_asm(Statement* first) { walk_with(first, InlineAsmStep()); }
-
-void mark_function_entries(Statement* first) { walk_with(first, FunctionEntryStep()); }
-
-void mark_end_labels(Statement* first) { walk_with(first, end_label_step); }
-
-void mark_m_l_labels(Statement* first) { walk_with(first, m_l_label_step); }
-
-void mark_function_bodies(Statement* first) {
-  Statement* s = first;
-  while (s) {
-    prefetch_ahead(s);
-    if (!(s->flags & SF_FUNC_ENTRY)) {
-      s->flags &= ~SF_IN_FUNCTION;
-      s = s->next;
-      continue;
-    }
-    s->flags |= SF_IN_FUNCTION;
-    Statement* u = s->next;
-    while (u && !(u->flags & (SF_FUNC_ENTRY | SF_END_LABEL))) {
-      prefetch_ahead(u);
-      u->flags |= SF_IN_FUNCTION;
-      u = u->next;
-    }
-    if (!u) {
-      // No end label before the end of the unit: no body at all.
-      clear_from(s, nullptr, SF_IN_FUNCTION);
-      return;
-    }
-    if (u->flags & SF_FUNC_ENTRY) {
-      // A second entry before any end label: this one has no body, and the
-      // second is tried as an entry in its turn.
-      clear_from(s, u, SF_IN_FUNCTION);
-      s = u;
-      continue;
-    }
-    u->flags |= SF_IN_FUNCTION;
-    s = u->next;
   }
 }
 
@@ -278,9 +231,8 @@ Statement* scan_body_for_return_only(Statement* s, std::uint32_t return_insn, bo
 // statement after the other steps have marked it. A body is known when the
 // walk reaches its end label; the rts-only test of its entry then reads the
 // marks of that body only, all made by then. A body that a second entry or
-// the end of the unit breaks off is cleared again from its entry, as the
-// body walk clears it; every statement but an rts-only entry loses the
-// return-only mark, as the return-only walk leaves it.
+// the end of the unit breaks off is cleared again from its entry; every
+// statement but an rts-only entry loses the return-only mark.
 struct BodyStep {
   static constexpr std::uint32_t BODY_MARKS = SF_IN_FUNCTION | SF_RETURN_ONLY;
   Statement* entry = nullptr;  // the entry of the body the walk is in
@@ -335,10 +287,6 @@ bool mark_return_only(Statement* first, std::uint32_t return_insn) {
   }
   return marked;
 }
-
-void mark_no_opt_regions(Statement* first) { walk_with(first, NoOptStep()); }
-
-void mark_conditional_regions(Statement* first) { walk_with(first, ConditionalStep()); }
 
 void mark_unit_structure(Statement* first) {
   // The eight walks in one: each statement's marks of the inline-assembly,

@@ -23,21 +23,17 @@ extern std::uint32_t label_presence;
 // ("_Tarvox_..." or "E_Tarvox_...").
 bool has_generated_label_form(std::string_view name);
 
+// Warning 1 for each unanalysed line, in file order (-dparse).
 void report_unanalysed(Statement* first);
-void mark_inline_asm(Statement* first);
-void mark_function_entries(Statement* first);
-void mark_end_labels(Statement* first);
-void mark_m_l_labels(Statement* first);
-void mark_function_bodies(Statement* first);
-// return_insn is INSN_RTS or INSN_REIT. True when it marked some function.
-bool mark_return_only(Statement* first, std::uint32_t return_insn);
-void mark_no_opt_regions(Statement* first);
-void mark_conditional_regions(Statement* first);
 
-// The marks of the marking walks in their order: inline assembly, function
-// entries, end labels, M and L labels, bodies, rts-only functions, ._tarvox
-// OFF regions, conditional code, all made in one walk.
+// The marks of the file's structure, all made in one walk: inline assembly,
+// function entries, end labels, M and L labels, bodies, rts-only
+// functions, ._tarvox OFF regions, conditional code.
 void mark_unit_structure(Statement* first);
+
+// The return-only marks again, for return_insn INSN_RTS or INSN_REIT (pass
+// 1010 marks the reit-only functions). True when it marked some function.
+bool mark_return_only(Statement* first, std::uint32_t return_insn);
 
 // Whether the unit mark_unit_structure marked last holds a reit
 // instruction. No pass makes one (a shared copy only repeats one there is),

@@ -24,8 +24,6 @@ Statement* new_statement() { return new (alloc_statement_memory(sizeof(Statement
 
 Operand empty_operand() { return Operand(); }
 
-void clear_flags(Statement* s) { s->flags &= ~SF_ALL_TEN; }
-
 LabelRef* copy_label(const Statement* s) {
   LabelRef* label = alloc_record<LabelRef>();
   label->name = copy_string(s->label->name);

@@ -33,7 +33,7 @@ enum StatementFlag : std::uint32_t {
   SF_REWRITTEN = 0x080,    // rewritten or deleted; written as its replacement
   SF_NO_OPT = 0x100,       // ._tarvox OFF region, .if region, or commonization output
   SF_SHARED_CALL = 0x200,  // generated jsr of a shared subroutine
-  // Internal marks outside the ten flags above (clear_flags leaves them):
+  // Internal marks beyond the ten flags above:
   SF_CONDITIONAL = 0x800,     // assembled once, never or many times: .if, .macro, .mrepeat bodies
   SF_SHARED_RETURN = 0x1000,  // the rts that ends a shared subroutine
   // Set and cleared again within pass 1003: whether a path from the line
@@ -42,8 +42,6 @@ enum StatementFlag : std::uint32_t {
   SF_FLAGS_DEAD = 0x4000,
 };
 
-// The ten flags that clear_flags clears.
-constexpr std::uint32_t SF_ALL_TEN = 0x3FF;
 
 // Bits of Operand::flags.
 enum OperandFlag : std::uint32_t {
@@ -228,8 +226,6 @@ Statement* new_statement();
 // The empty Operand that fills every unused slot.
 Operand empty_operand();
 
-// Clears the ten flags SF_FUNC_ENTRY .. SF_SHARED_CALL.
-void clear_flags(Statement* s);
 // A new LabelRef with an own copy of s's label name (s must have a label).
 LabelRef* copy_label(const Statement* s);
 // A new STMT_INSN statement with a copy of the template's whole flag word.

@@ -200,15 +200,13 @@ Statement* read_file(const std::string& body) { return read_source_text(LANG_LIN
 
 TEST_F(Marking, EndLabelOnlyInsideInlineAsmLeavesLabelPresenceClear) {
   Statement* first = read_file(";#### ASM START\nE1:\n;#### ASM END\nE2:\trts\ne3:\n");
-  mark_inline_asm(first);
-  mark_end_labels(first);
+  run_marking(first);
   EXPECT_EQ(label_presence & LP_END_LABEL_SEEN, 0u);
 }
 
 TEST_F(Marking, EndLabelLineSetsLabelPresence) {
   Statement* first = read_file("\tnop\nE1:\n");
-  mark_inline_asm(first);
-  mark_end_labels(first);
+  run_marking(first);
   EXPECT_EQ(label_presence & LP_END_LABEL_SEEN, LP_END_LABEL_SEEN);
 }
 
@@ -232,44 +230,6 @@ TEST_F(Marking, ReportUnanalysedWarnsForEachUnanalysedLineInFileOrder) {
   EXPECT_EQ(err,
             "(null)(0): C1901 (W)can't analyze \tjmp\t?+\n\n"
             "(null)(0): C1901 (W)can't analyze L1: foo bar\n\n");
-}
-
-// Sets every mark on every statement, as if stale marks were left: each
-// walk must set or clear its own mark everywhere.
-void preset_marks(Statement* first) {
-  for (Statement* s = first; s; s = s->next) s->flags |= SF_ALL_TEN | SF_CONDITIONAL | SF_SHARED_RETURN;
-}
-
-// mark_unit_structure runs several walks as one; on generated files, read
-// fresh or with every mark already set, its flags and label presence must be
-// those of the eight walks run one after the other in their order.
-TEST(MarkingSequence, OneWalkForSeveralMarksAsTheEightWalksInTurn) {
-  for (std::uint64_t seed = 1; seed <= 400; ++seed) {
-    std::string text = generate_file(seed);
-    const bool preset = seed % 2 == 0;
-    reset_run_state();
-    Statement* fused = read_source_text(text);
-    if (preset) preset_marks(fused);
-    mark_unit_structure(fused);
-    std::uint32_t fused_presence = label_presence;
-    reset_marking();
-    Statement* plain = read_source_text(text);
-    if (preset) preset_marks(plain);
-    mark_inline_asm(plain);
-    mark_function_entries(plain);
-    mark_end_labels(plain);
-    mark_m_l_labels(plain);
-    mark_function_bodies(plain);
-    mark_return_only(plain, INSN_RTS);
-    mark_no_opt_regions(plain);
-    mark_conditional_regions(plain);
-    EXPECT_EQ(fused_presence, label_presence) << "seed " << seed;
-    int line = 1;
-    for (Statement *a = fused, *b = plain; a || b; a = a->next, b = b->next, ++line) {
-      ASSERT_TRUE(a && b) << "seed " << seed;
-      ASSERT_EQ(a->flags, b->flags) << "seed " << seed << ", line " << line;
-    }
-  }
 }
 
 // The marks serve the passes alone: with every pass off the statements stay

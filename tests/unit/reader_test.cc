@@ -254,8 +254,6 @@ TEST(Statements, NewStatementCopiesTheWholeFlagWord) {
   Statement* s = new_statement_like(first->next);
   EXPECT_EQ(s->kind, STMT_INSN);
   EXPECT_EQ(s->flags, SF_INLINE_ASM | SF_NO_OPT | SF_CONDITIONAL);
-  clear_flags(s);
-  EXPECT_EQ(s->flags, SF_CONDITIONAL);
 }
 
 }  // namespace

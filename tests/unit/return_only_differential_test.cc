@@ -19,7 +19,7 @@
 #include "generate.h"
 #include "optimizer/marking.h"
 #include "optimizer/passes.h"
-#include "optimizer/return_only_reference.h"
+#include "return_only_literal.h"
 #include "output/writer.h"
 #include "source/reader.h"
 #include "source/statement.h"
@@ -227,13 +227,13 @@ std::vector<Snapshot> run_steps(const std::string& text, Implementation impl, bo
   if (disturb_seed) disturb(first, disturb_seed);
   bool literal = impl == Implementation::kLiteral;
   if (with_1012) {
-    literal ? reference_attach_return_only(first) : pass_attach_return_only(first);
+    literal ? literal_attach_return_only(first) : pass_attach_return_only(first);
     shots.push_back(take(first));
   }
-  literal ? reference_merge_return_only(first, INSN_RTS) : pass_merge_return_only(first, INSN_RTS);
+  literal ? literal_merge_return_only(first, INSN_RTS) : pass_merge_return_only(first, INSN_RTS);
   shots.push_back(take(first));
   mark_return_only(first, INSN_REIT);
-  literal ? reference_merge_return_only(first, INSN_REIT) : pass_merge_return_only(first, INSN_REIT);
+  literal ? literal_merge_return_only(first, INSN_REIT) : pass_merge_return_only(first, INSN_REIT);
   shots.push_back(take(first));
   return shots;
 }

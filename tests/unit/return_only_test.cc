@@ -16,7 +16,7 @@
 #include "driver/run.h"
 #include "optimizer/marking.h"
 #include "optimizer/passes.h"
-#include "optimizer/return_only_reference.h"
+#include "return_only_literal.h"
 #include "output/writer.h"
 #include "source/reader.h"
 #include "source/statement.h"
@@ -48,8 +48,8 @@ Statement* read_marked(const std::string& text) {
 
 void attach_and_merge(Statement* first, bool literal) {
   if (literal) {
-    reference_attach_return_only(first);
-    reference_merge_return_only(first, INSN_RTS);
+    literal_attach_return_only(first);
+    literal_merge_return_only(first, INSN_RTS);
   } else {
     pass_attach_return_only(first);
     pass_merge_return_only(first, INSN_RTS);
@@ -135,11 +135,7 @@ TEST(ReturnOnlyRemoval, StatementAfterABodyWithoutReturnStays) {
       "\t.glb\t_f\n_f:\n\trts\nE1:\n"
       "\t.glb\t_g\n_g:\n\trts\nE2:\n"
       "\t.glb\t_h\n_h:\n\tnop\n\trts\nE3:\n");
-  mark_inline_asm(first);
-  mark_function_entries(first);
-  mark_end_labels(first);
-  mark_m_l_labels(first);
-  mark_function_bodies(first);
+  mark_unit_structure(first);
   mark_return_only(first, INSN_RTS);
 
   Statement* g = find_text(first, "_g:\n");

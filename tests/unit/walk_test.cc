@@ -47,7 +47,7 @@ File read_lines(const std::vector<Line>& lines) {
   File file;
   for (Statement* s = read_source_text(source); s; s = s->next) file.statements.push_back(s);
   EXPECT_EQ(file.statements.size(), lines.size() + 1);
-  mark_inline_asm(file.statements[0]);
+  mark_unit_structure(file.statements[0]);
   for (std::size_t i = 0; i < lines.size() && i + 1 < file.statements.size(); ++i) {
     Statement* s = file.statements[i + 1];
     switch (lines[i].role) {
@@ -219,7 +219,7 @@ INSTANTIATE_TEST_SUITE_P(Walk, FindChainNextInsn, testing::ValuesIn(find_chain_n
 
 TEST_F(WalkTest, FindEndLabelFindsTheNextEndLabelFromTheStatementItself) {
   File file = read_lines({{"\tnop", PLAIN}, {"E1:", PLAIN}, {"\trts", PLAIN}});
-  mark_end_labels(file.statements[0]);
+  mark_unit_structure(file.statements[0]);
   EXPECT_EQ(find_end_label(file.statements[1]), file.statements[2]);
   EXPECT_EQ(find_end_label(file.statements[2]), file.statements[2]);
   EXPECT_EQ(find_end_label(file.statements[3]), nullptr);

@@ -2,7 +2,7 @@
 // of 1010): every host rts and every keeper rescans the unit statement by
 // statement. The pipeline runs pass_attach_return_only and
 // pass_merge_return_only (passes.h), which find the same candidates through
-// an index; these stay as the definition the differential test holds the
+// an index; these are the definition the differential test holds the
 // indexed scans to. They take and leave the statements exactly as the
 // pipeline passes do.
 #pragma once
@@ -11,5 +11,5 @@
 
 struct Statement;
 
-void reference_attach_return_only(Statement* first);
-void reference_merge_return_only(Statement* first, std::uint32_t return_insn);
+void literal_attach_return_only(Statement* first);
+void literal_merge_return_only(Statement* first, std::uint32_t return_insn);
