@@ -87,44 +87,43 @@ void commonize(Statement* first_member) {
   FastSearchScope index(plain_search_forced ? nullptr : first_member);
   EndLabelAhead end_label_ahead;
   const OccurrenceTable& t = state.table;
-  for (Statement* r = first_member; r; r = r->chain_next) {
-    prefetch_ahead(r);
-    prefetch_detail_ahead(r);
-    if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) continue;
+  for_each_member(first_member, [&](Statement* r) {
+    if ((r->flags & SF_INLINE_ASM) || r->kind == STMT_OTHER) return true;
     if (is_directive(r, DIR_SECTION)) {
       if (is_code_section(r)) {
         state.reference_section = std::string(r->directive()->operands[0]);
         state.scan_section = state.reference_section;
       }
-      continue;
+      return true;
     }
     // Label lines, labelled instructions and .end never start a run.
-    if (r->kind != STMT_INSN || r->replacement || r->label) continue;
-    if (r->flags & SF_NO_OPT) continue;
-    if (!state.reference_section || !state.scan_section) continue;
-    if (!may_be_shared(r)) continue;
-    if (!find_group(r)) continue;
+    if (r->kind != STMT_INSN || r->replacement || r->label) return true;
+    if (r->flags & SF_NO_OPT) return true;
+    if (!state.reference_section || !state.scan_section) return true;
+    if (!may_be_shared(r)) return true;
+    if (!find_group(r)) return true;
     std::int32_t length = t.group_length();
     // A group of length 0 would call an empty subroutine.
-    if (length < min_common_length || length == 0) continue;
+    if (length < min_common_length || length == 0) return true;
     bool kept = false;
     for (int i = 1; i < t.occ_count; ++i) kept = kept || t.occ_start[i];
-    if (!kept || !t.reference()) continue;
-    if (!stack_test_passes(length)) continue;
+    if (!kept || !t.reference()) return true;
+    if (!stack_test_passes(length)) return true;
     Statement* end_label = end_label_ahead.after(t.reference());
     // No end label after the reference: the unit's commonization ends here.
-    if (!end_label) return;
+    if (!end_label) return false;
     // The subroutine would be assembled only in some configurations (.if,
     // .else), as often as a .mrepeat says, wherever a macro is used, or in
     // the middle of the user's inline assembly: such a group stays as it is.
-    if (end_label->flags & (SF_CONDITIONAL | SF_INLINE_ASM)) continue;
+    if (end_label->flags & (SF_CONDITIONAL | SF_INLINE_ASM)) return true;
     std::string_view label = make_shared_label(state.label_counter++);
     emit_shared_subroutine(end_label, label, length);
     remove_occurrences(length);
     insert_calls(label, length);
     // R is deleted now: the walk goes on over the run's deleted statements,
     // and reaches the copies after the end label like any other code.
-  }
+    return true;
+  });
 }
 
 void reset_commonize() {

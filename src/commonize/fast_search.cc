@@ -317,30 +317,35 @@ std::unique_ptr<FastIndex> build_index(Statement* first_member) {
   SortedIndex::Entry recent[GRAM_MAX];
   int streak = 0;
   std::size_t seen = 0;
-  for (Statement* s = first_member; s; s = s->chain_next, ++seen) {
-    prefetch_ahead(s);
-    prefetch_detail_ahead(s);
-    if (s->kind == STMT_INSN && has_nul(s->text())) return nullptr;
+  bool nul = false;
+  for_each_member(first_member, [&](Statement* s) {
+    std::size_t at = seen++;
+    if (s->kind == STMT_INSN && has_nul(s->text())) {
+      nul = true;
+      return false;
+    }
     if (is_directive(s, DIR_SECTION)) index->sections.add(s);
     if (!can_match(s)) {
       streak = 0;
-      continue;
+      return true;
     }
     std::uint64_t key = key_hash(s);
     keyed.push_back({key, s});
     if (streak > 0) {
-      const Statement* before = recent[(seen - 1) % GRAM_MAX].member;
+      const Statement* before = recent[(at - 1) % GRAM_MAX].member;
       if (is_flow_ending(before) || barrier_between(before, s)) streak = 0;
     }
-    recent[seen % GRAM_MAX] = {key, s};
+    recent[at % GRAM_MAX] = {key, s};
     streak = std::min(streak + 1, g);
-    if (streak < g) continue;
+    if (streak < g) return true;
     std::uint64_t h = 0;
-    for (std::size_t j = seen + 1 - static_cast<std::size_t>(g); j <= seen; ++j) {
+    for (std::size_t j = at + 1 - static_cast<std::size_t>(g); j <= at; ++j) {
       h = gram_step(h, recent[j % GRAM_MAX].hash);
     }
-    windows.push_back({h, recent[(seen + 1 - static_cast<std::size_t>(g)) % GRAM_MAX].member});
-  }
+    windows.push_back({h, recent[(at + 1 - static_cast<std::size_t>(g)) % GRAM_MAX].member});
+    return true;
+  });
+  if (nul) return nullptr;
   index->sections.finish();
   index->keys.build(std::move(keyed));
   index->grams.build(std::move(windows));

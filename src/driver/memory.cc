@@ -1,12 +1,11 @@
 #include "driver/memory.h"
 
-#include <sys/mman.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <new>
 
 #include "driver/diagnostics.h"
+#include "driver/platform.h"
 
 namespace {
 
@@ -50,7 +49,7 @@ Chunk* new_chunk(Region& region, std::size_t size) {
     bytes = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
     size = bytes - offsetof(Chunk, data);
     raw = std::aligned_alloc(HUGE_PAGE, bytes);
-    if (raw) madvise(raw, bytes, MADV_HUGEPAGE);
+    if (raw) advise_huge_pages(raw, bytes);
   } else {
     raw = std::malloc(bytes);
   }
@@ -126,7 +125,7 @@ void* alloc_large(std::size_t bytes) {
     std::size_t rounded = (bytes + HUGE_PAGE - 1) & ~(HUGE_PAGE - 1);
     if (rounded < bytes) throw std::bad_alloc();
     block = std::aligned_alloc(HUGE_PAGE, rounded);
-    if (block) madvise(block, rounded, MADV_HUGEPAGE);
+    if (block) advise_huge_pages(block, rounded);
   } else {
     block = std::malloc(bytes ? bytes : 1);
   }

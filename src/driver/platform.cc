@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <time.h>
 #include <unistd.h>
@@ -229,3 +230,5 @@ void restore_write_signals() {
   for (std::size_t i = 0; i < WRITE_COUNT; ++i)
     sigaction(WRITE_SIGNALS[i], &temp_file.previous_write[i], nullptr);
 }
+
+void advise_huge_pages(void* p, std::size_t bytes) { madvise(p, bytes, MADV_HUGEPAGE); }

@@ -1,9 +1,11 @@
 // The program's POSIX services, in one place: what a file name refers to,
 // the size of an open input, the temporary file the output is written to
-// before it is renamed over the output name, and the signal handling around
-// that write. The rest of the program uses the C++ library alone.
+// before it is renamed over the output name, the signal handling around
+// that write, and the hint that large memory blocks may use huge pages. The
+// rest of the program uses the C++ library alone.
 #pragma once
 
+#include <cstddef>
 #include <cstdio>
 #include <string>
 
@@ -72,3 +74,8 @@ void remove_temp_file();
 // there before.
 void ignore_write_signals();
 void restore_write_signals();
+
+// Tells the kernel it may back the block [p, p + bytes), aligned on a
+// huge page, with huge pages: a large model then costs far fewer page
+// faults. A hint only.
+void advise_huge_pages(void* p, std::size_t bytes);

@@ -303,8 +303,7 @@ void mark_unit_structure(Statement* first) {
   ConditionalStep conditional;
   BodyStep body;
   reit_seen = false;
-  for (Statement* s = first; s; s = s->next) {
-    prefetch_ahead(s);
+  for_each_statement(first, [&](Statement* s) {
     if (is_insn(s, INSN_REIT)) reit_seen = true;
     inline_asm(s);
     function_entry(s);
@@ -313,7 +312,7 @@ void mark_unit_structure(Statement* first) {
     no_opt(s);
     conditional(s);
     body(s);
-  }
+  });
   body.finish();
 }
 

@@ -163,8 +163,7 @@ void build_index(CandidateIndex* ix, Statement* first) {
   ix->first_segment_of_name.assign(ix->names.size(), NONE);
   std::vector<int> last_segment_of_name(ix->names.size(), NONE);
   open_segment(ix, NONE);
-  for (Statement* s = first; s; s = s->next) {
-    prefetch_ahead(s);
+  for_each_statement(first, [&](Statement* s) {
     if (SectionName name = code_section_name(s)) {
       int id = intern(ix, *name);
       open_segment(ix, id);
@@ -177,13 +176,13 @@ void build_index(CandidateIndex* ix, Statement* first) {
       else
         ix->segment_next_same[last_segment_of_name[id]] = segment;
       last_segment_of_name[id] = segment;
-      continue;
+      return;
     }
-    if (!is_candidate_entry(s)) continue;
+    if (!is_candidate_entry(s)) return;
     ix->entry_of[s] = static_cast<int>(ix->entries.size());
     ix->entries.push_back(s);
     ix->entry_segment.push_back(ix->code_segments);
-  }
+  });
   ix->segment_end.back() = static_cast<int>(ix->entries.size());
   ix->pending_next.resize(ix->entries.size() + 1);
   for (std::size_t i = 0; i < ix->pending_next.size(); ++i) ix->pending_next[i] = static_cast<int>(i);

@@ -77,11 +77,10 @@ struct OutputText {
   }
 };
 
-void render_into(const Statement* s, OutputText& out) {
+void render_into(const Statement* first, OutputText& out) {
   const bool fcout = (option_flags & OF_FCOUT) != 0;
   const bool finfo = (option_flags & OF_FINFO) != 0;
-  for (; s; s = s->next) {
-    prefetch_ahead(s);
+  for_each_statement(first, [&](const Statement* s) {
     if (s->replacement) {
       if (fcout) {
         out.put(";;");
@@ -96,7 +95,7 @@ void render_into(const Statement* s, OutputText& out) {
     } else {
       out.put(s->text());
     }
-  }
+  });
   out.finish();
 }
 

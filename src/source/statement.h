@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <optional>
 #include <string_view>
+#include <type_traits>
 
 #include "source/text.h"
 
@@ -171,6 +172,37 @@ inline void prefetch_detail_ahead(const Statement* s) {
   constexpr std::uintptr_t AHEAD = 8192;
   if (s->detail_kind != DETAIL_INSN) return;
   __builtin_prefetch(reinterpret_cast<const void*>(reinterpret_cast<std::uintptr_t>(s->detail) + AHEAD));
+}
+
+// The walks that visit every statement in file order (for_each_statement)
+// or every member of the code chain (for_each_member, which asks for the
+// instruction details ahead too), with memory asked for ahead as above.
+// f(s) returns nothing, or false to end the walk there. The next statement
+// is taken when f has returned, so f may link statements in after s, and
+// the walk visits them too.
+template <typename S, typename F>
+void for_each_statement(S* first, F f) {
+  for (S* s = first; s; s = s->next) {
+    prefetch_ahead(s);
+    if constexpr (std::is_same_v<decltype(f(s)), bool>) {
+      if (!f(s)) return;
+    } else {
+      f(s);
+    }
+  }
+}
+
+template <typename F>
+void for_each_member(Statement* first_member, F f) {
+  for (Statement* s = first_member; s; s = s->chain_next) {
+    prefetch_ahead(s);
+    prefetch_detail_ahead(s);
+    if constexpr (std::is_same_v<decltype(f(s)), bool>) {
+      if (!f(s)) return;
+    } else {
+      f(s);
+    }
+  }
 }
 
 // Gives s its text (ends the run with "Not enough memory" for a text of
