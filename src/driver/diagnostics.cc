@@ -13,7 +13,7 @@ struct MessageRow {
 
 // Each table ends with the row numbered -1, whose text a lookup that finds
 // no row falls back on.
-constexpr MessageRow error_table[] = {
+constexpr MessageRow ERROR_TABLE[] = {
     {ERR_CANT_CHANGE_EXTENSION, "can't change extension's name"},
     {ERR_USAGE, "Usage: %s [option...] filename...<cr>"},
     {ERR_IGNORE_OPTION, "Ignore option '%s'"},
@@ -29,7 +29,7 @@ constexpr MessageRow error_table[] = {
     {-1, "(null)"},
 };
 
-constexpr MessageRow warning_table[] = {
+constexpr MessageRow WARNING_TABLE[] = {
     {WARN_CANT_ANALYZE, "can't analyze %s"},
     {-1, "(null)"},
 };
@@ -40,7 +40,7 @@ enum FatalNumber : int {
   FATAL_NO_FATAL_TEXT = 3,
 };
 
-constexpr MessageRow fatal_table[] = {
+constexpr MessageRow FATAL_TABLE[] = {
     {FATAL_NO_ERROR_TEXT, "No Match Error Message"},
     {FATAL_NO_WARNING_TEXT, "No Match Warning Message"},
     {FATAL_NO_FATAL_TEXT, "No Match Fatal Message"},
@@ -59,13 +59,13 @@ struct Severity {
   std::string_view default_header;
 };
 
-constexpr Severity error_severity = {
-    error_table, FATAL_NO_ERROR_TEXT, 2900, "%s : C%d (Error)", "Error (%s):", "%s(0): C%d (E)"};
-constexpr Severity warning_severity = {
-    warning_table, FATAL_NO_WARNING_TEXT, 1900, "%s : C%d (Warning)", "Warning (%s):",
+constexpr Severity ERROR_SEVERITY = {
+    ERROR_TABLE, FATAL_NO_ERROR_TEXT, 2900, "%s : C%d (Error)", "Error (%s):", "%s(0): C%d (E)"};
+constexpr Severity WARNING_SEVERITY = {
+    WARNING_TABLE, FATAL_NO_WARNING_TEXT, 1900, "%s : C%d (Warning)", "Warning (%s):",
     "%s(0): C%d (W)"};
-constexpr Severity fatal_severity = {
-    fatal_table, FATAL_NO_FATAL_TEXT, 3900, "%s : C%d (Fatal)", "Fatal (%s):", "%s(0): C%d (F)"};
+constexpr Severity FATAL_SEVERITY = {
+    FATAL_TABLE, FATAL_NO_FATAL_TEXT, 3900, "%s : C%d (Fatal)", "Fatal (%s):", "%s(0): C%d (F)"};
 
 void put_bytes(std::string_view bytes) {
   if (!bytes.empty()) std::fwrite(bytes.data(), 1, bytes.size(), stderr);
@@ -115,10 +115,10 @@ void report(const Severity& severity, int number, std::string_view arg) {
 }  // namespace
 
 void report_error(int number, std::string_view arg) {
-  report(error_severity, number, arg);
+  report(ERROR_SEVERITY, number, arg);
   throw RunExit{4};
 }
 
-void report_warning(int number, std::string_view arg) { report(warning_severity, number, arg); }
+void report_warning(int number, std::string_view arg) { report(WARNING_SEVERITY, number, arg); }
 
-void report_fatal(int number, std::string_view arg) { report(fatal_severity, number, arg); }
+void report_fatal(int number, std::string_view arg) { report(FATAL_SEVERITY, number, arg); }

@@ -15,7 +15,7 @@ namespace {
 
 // The banner, printed when the program is run without arguments; its first
 // line is the first four pieces run together.
-constexpr std::string_view banner_pieces[] = {
+constexpr std::string_view BANNER_PIECES[] = {
     "Corvan Series Assembler Optimizer ",
     "V.",
     "1.03.03.000",
@@ -27,7 +27,7 @@ constexpr std::string_view banner_pieces[] = {
 };
 
 // The version text printed for -V.
-constexpr std::string_view version_pieces[] = {
+constexpr std::string_view VERSION_PIECES[] = {
     "   Assembler Optimizer\t\tVersion ",
     "1.03.03.000",
     " ",
@@ -160,7 +160,7 @@ struct OptionRule {
 
 // The rules in the order they are tried; the first that matches decides.
 // An argument that matches none is a faulty option (see read_argument).
-constexpr OptionRule option_rules[] = {
+constexpr OptionRule OPTION_RULES[] = {
     {CONTAINS, {".qsm", {}}, 0, 0, take_input_file},
     {WHOLE_IGNORE_CASE, {"-o", {}}, 0, 0, take_output_name},
     {WHOLE_IGNORE_CASE, {"-ALL", "-all"}, 0, 0, nullptr},
@@ -201,7 +201,7 @@ bool matches(Match match, std::string_view spelling, std::string_view arg) {
 // it took.
 int read_argument(const Arguments& args, int i) {
   std::string_view arg = args.at(i);
-  for (const OptionRule& rule : option_rules) {
+  for (const OptionRule& rule : OPTION_RULES) {
     for (std::string_view spelling : rule.spellings) {
       if (!matches(rule.match, spelling, arg)) continue;
       option_flags = (option_flags | rule.set_flags) & ~rule.clear_flags;
@@ -223,9 +223,9 @@ int read_argument(const Arguments& args, int i) {
 
 }  // namespace
 
-void print_banner() { put_pieces(std::begin(banner_pieces), std::end(banner_pieces)); }
+void print_banner() { put_pieces(std::begin(BANNER_PIECES), std::end(BANNER_PIECES)); }
 
-void print_version() { put_pieces(std::begin(version_pieces), std::end(version_pieces)); }
+void print_version() { put_pieces(std::begin(VERSION_PIECES), std::end(VERSION_PIECES)); }
 
 void parse_command_line(int argc, const char* const* argv) {
   option_flags = OF_OUTPUT_ARG_OK | OF_OFF_ARG_OK | OF_NO_BTSTC;

@@ -47,10 +47,10 @@ const std::string_view* first_argument(const Statement* s) {
   return &s->directive()->operands[0];
 }
 
-// Whether the .glb directive g names the label line l.
-bool glb_names(const Statement* g, const Statement* l) {
-  const std::string_view* name = first_argument(g);
-  return name && l->label && *name == l->label->name;
+// Whether the .glb directive names the label line.
+bool glb_names(const Statement* glb, const Statement* label_line) {
+  const std::string_view* name = first_argument(glb);
+  return name && label_line->label && *name == label_line->label->name;
 }
 
 void clear_from(Statement* from, const Statement* stop, std::uint32_t flag) {

@@ -174,10 +174,10 @@ void widen_load_logic(Statement* a, Statement* b, Statement* c, Statement* d) {
 
 // xor first, then and, then or: the first logic operation found after the
 // load decides which pattern is tried.
-constexpr std::uint32_t load_logic_operations[] = {INSN_XOR, INSN_AND, INSN_OR};
+constexpr std::uint32_t LOAD_LOGIC_OPERATIONS[] = {INSN_XOR, INSN_AND, INSN_OR};
 
 void try_load_logic(Statement* a) {
-  for (std::uint32_t logic : load_logic_operations) {
+  for (std::uint32_t logic : LOAD_LOGIC_OPERATIONS) {
     Statement* b = find_next_insn(a, logic);
     if (!b) continue;
     Statement* c = find_next_insn(b, INSN_MOV);
@@ -195,7 +195,7 @@ struct RegisterPairing {
   std::uint32_t first_destination, second_destination;
   std::uint32_t first_source, second_source;
 };
-constexpr RegisterPairing register_pairings[] = {
+constexpr RegisterPairing REGISTER_PAIRINGS[] = {
     {MODE_R1L, MODE_R1H, MODE_R0L, MODE_R0H},
     {MODE_R1H, MODE_R1L, MODE_R0H, MODE_R0L},
     {MODE_R0L, MODE_R0H, MODE_R1L, MODE_R1H},
@@ -205,7 +205,7 @@ constexpr RegisterPairing register_pairings[] = {
 bool sources_pair_up(const InsnDetail* A, const InsnDetail* B) {
   const Operand& a_source = A->operands[0];
   const Operand& b_source = B->operands[0];
-  for (const RegisterPairing& row : register_pairings) {
+  for (const RegisterPairing& row : REGISTER_PAIRINGS) {
     if (A->operands[1].mode != row.first_destination || B->operands[1].mode != row.second_destination)
       continue;
     if (a_source.mode == row.first_source && b_source.mode == row.second_source) return true;

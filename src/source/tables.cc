@@ -57,15 +57,15 @@ NameIndex index_of(const Row (&table)[N], std::string_view Row::*name) {
 std::uint32_t find(const NameIndex& index, std::string_view word) { return index.find(word); }
 
 const NameIndex& mnemonic_index() {
-  static const NameIndex index = index_of(instruction_table, &InstructionRow::mnemonic);
+  static const NameIndex index = index_of(INSTRUCTION_TABLE, &InstructionRow::mnemonic);
   return index;
 }
 const NameIndex& directive_index() {
-  static const NameIndex index = index_of(directive_table, &DirectiveRow::name);
+  static const NameIndex index = index_of(DIRECTIVE_TABLE, &DirectiveRow::name);
   return index;
 }
 const NameIndex& register_index() {
-  static const NameIndex index = index_of(register_table, &RegisterRow::name);
+  static const NameIndex index = index_of(REGISTER_TABLE, &RegisterRow::name);
   return index;
 }
 
@@ -84,13 +84,13 @@ constexpr WidthRow WIDTHS[] = {{8, 1}, {16, 2}, {20, 3}, {24, 4}, {11, 5}, {19, 
 }  // namespace
 
 std::uint32_t lookup_mnemonic(std::string_view word) {
-  return instruction_table[find(mnemonic_index(), word)].id;
+  return INSTRUCTION_TABLE[find(mnemonic_index(), word)].id;
 }
 
 std::uint32_t lookup_directive(std::string_view word) {
   // Only dotted words are directives: the rows "?" and "@" never match.
   if (word.empty() || word[0] != '.') return 0;
-  return directive_table[find(directive_index(), word)].id;
+  return DIRECTIVE_TABLE[find(directive_index(), word)].id;
 }
 
 std::uint32_t lookup_size(std::string_view word) {
@@ -101,7 +101,7 @@ std::uint32_t lookup_size(std::string_view word) {
 
 const RegisterRow* lookup_register(std::string_view word) {
   std::uint32_t row = find(register_index(), word);
-  return row ? &register_table[row] : nullptr;
+  return row ? &REGISTER_TABLE[row] : nullptr;
 }
 
 std::uint32_t lookup_format(std::string_view word) {

@@ -285,9 +285,9 @@ struct RegisterRow {
 };
 
 // The tables, row 0 first and the end row last.
-extern const InstructionRow instruction_table[130];
-extern const DirectiveRow directive_table[70];
-extern const RegisterRow register_table[45];
+extern const InstructionRow INSTRUCTION_TABLE[130];
+extern const DirectiveRow DIRECTIVE_TABLE[70];
+extern const RegisterRow REGISTER_TABLE[45];
 
 // Instruction id of a word, or 0 (INSN_NONE); the end row is never matched.
 std::uint32_t lookup_mnemonic(std::string_view word);

@@ -1,6 +1,6 @@
 #include "source/tables.h"
 
-const InstructionRow instruction_table[130] = {
+const InstructionRow INSTRUCTION_TABLE[130] = {
     {0, "", 0, 0},
     {1, "abs", 1, 1},
     {2, "adc", 2, 2},
@@ -133,7 +133,7 @@ const InstructionRow instruction_table[130] = {
     {129, "end", 0, 0},
 };
 
-const DirectiveRow directive_table[70] = {
+const DirectiveRow DIRECTIVE_TABLE[70] = {
     {0, ""},
     {1, "..file"},
     {2, "..macpara"},
@@ -206,7 +206,7 @@ const DirectiveRow directive_table[70] = {
     {69, "end"},
 };
 
-const RegisterRow register_table[45] = {
+const RegisterRow REGISTER_TABLE[45] = {
     {0, "", 0},
     {1, "r0l", 1},
     {2, "r0h", 1},
