@@ -21,6 +21,7 @@
 #include "driver/options.h"
 #include "driver/run.h"
 #include "generate.h"
+#include "scratch_dir.h"
 #include "optimizer/pipeline.h"
 #include "optimizer/units.h"
 #include "output/writer.h"
@@ -100,8 +101,9 @@ std::string describe(const GeneratedRun& run) {
 }
 
 TEST(CommonizeDifferential, FastSearchWritesWhatThePlainSearchWrites) {
-  char name[] = "/tmp/tarvox_differential_XXXXXX";
-  ASSERT_NE(mkdtemp(name), nullptr);
+  ScratchDir scratch("tarvox_differential");
+  ASSERT_FALSE(scratch.path.empty());
+  const char* name = scratch.path.c_str();
   int shared = 0;
   int compared = 0;
   for (int seed = 1; seed <= file_count(); ++seed) {
@@ -114,7 +116,6 @@ TEST(CommonizeDifferential, FastSearchWritesWhatThePlainSearchWrites) {
     ++compared;
   }
   reset_run_state();
-  std::filesystem::remove_all(name);
   EXPECT_EQ(compared, file_count());
   // The files must give the searches something to find.
   EXPECT_GE(shared, compared / 4);
@@ -131,8 +132,9 @@ std::string read_file(const std::filesystem::path& path) {
 // the arguments of their args file, as the end-to-end runner runs them.
 TEST(CommonizeDifferential, PlainSearchWritesWhatEveryCommonizeCaseExpects) {
   namespace fs = std::filesystem;
-  char name[] = "/tmp/tarvox_plain_cases_XXXXXX";
-  ASSERT_NE(mkdtemp(name), nullptr);
+  ScratchDir scratch("tarvox_plain_cases");
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string& name = scratch.path;
   const fs::path home = fs::current_path();
   setenv("E2E_CASES", TARVOX_E2E_DIR, 1);
   int cases = 0;
@@ -159,7 +161,6 @@ TEST(CommonizeDifferential, PlainSearchWritesWhatEveryCommonizeCaseExpects) {
     EXPECT_EQ(read_file(dir / "out.qsm"), read_file(dir / "expected.out")) << case_name;
     ++cases;
   }
-  fs::remove_all(name);
   EXPECT_GE(cases, 40);
 }
 
