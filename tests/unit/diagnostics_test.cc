@@ -1,5 +1,6 @@
-// Messages: the three header forms of errors and warnings, and the texts of
-// the messages the program writes, filled with the caller's bytes.
+// Messages: the three header forms of errors and warnings, the texts of the
+// messages the program writes, filled with the caller's bytes, and the
+// report of a number missing from its table.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -72,6 +73,12 @@ const MessageCase message_cases[] = {
     {"error_6", 0, ERROR, 6, "-o", "(null)(0): C2906 (E)Invalid option '-o' is used\n"},
     {"error_7", 0, ERROR, 7, ".c", "(null)(0): C2907 (E)Illegal extension's name '.c'\n"},
     {"cant_write", 0, ERROR, 12, "out.qsm", "(null)(0): C2912 (E)can't write out.qsm\n"},
+    // A number missing from its table is reported as a fatal "No Match"
+    // message first: the guard for a caller's wrong number.
+    {"error_number_missing", 0, ERROR, 99, "x",
+     "(null)(0): C3901 (F)No Match Error Message\n(null)(0): C2999 (E)(null)\n"},
+    {"warning_number_missing_tm", OF_TM_MESSAGES, WARNING, 7, "x",
+     "(null) : C3902 (Fatal)No Match Warning Message\n(null) : C1907 (Warning)(null)\n"},
 };
 
 INSTANTIATE_TEST_SUITE_P(Forms, Message, testing::ValuesIn(message_cases),
