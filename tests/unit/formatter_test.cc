@@ -1,4 +1,4 @@
-// The formatter's notations for immediates and its line layout.
+// The formatter's notations for immediates.
 #include "source/formatter.h"
 
 #include <gtest/gtest.h>
@@ -7,7 +7,6 @@
 #include <string>
 
 #include "driver/run.h"
-#include "source/reader.h"
 #include "source/statement.h"
 #include "source/tables.h"
 
@@ -68,71 +67,5 @@ const ImmediateCase immediate_cases[] = {
 
 INSTANTIATE_TEST_SUITE_P(Formatter, SetImmediateValue, testing::ValuesIn(immediate_cases),
                          [](const testing::TestParamInfo<ImmediateCase>& info) { return info.param.name; });
-
-class Rebuild : public testing::Test {
- protected:
-  void SetUp() override { reset_run_state(); }
-
-  // A statement of its own, read from one line behind the language line.
-  Statement* read_line(const std::string& line) {
-    Statement* first = read_source_text("\t._LANG\t'C','1.00.00'\n" + line);
-    return first ? first->next : nullptr;
-  }
-};
-
-TEST_F(Rebuild, EditedTextIsTheInstructionLineWithoutLabel) {
-  Statement* s = read_line("L5:  MOV.W:G  R0 , R1 ; copy\n");
-  ASSERT_TRUE(is_insn(s, INSN_MOV));
-  std::string_view text = s->text();
-  rebuild_edited_text(s);
-  ASSERT_TRUE(s->replacement.has_value());
-  EXPECT_EQ(*s->replacement, "\tMOV.w:g\tR0,R1\n");
-  EXPECT_TRUE(s->flags & SF_REWRITTEN);
-  EXPECT_EQ(s->text(), text);
-}
-
-TEST_F(Rebuild, InstructionWithoutOperandsEndsWithTab) {
-  Statement* s = read_line("\trts\n");
-  ASSERT_TRUE(is_insn(s, INSN_RTS));
-  rebuild_edited_text(s);
-  ASSERT_TRUE(s->replacement.has_value());
-  EXPECT_EQ(*s->replacement, "\trts\t\n");
-}
-
-TEST_F(Rebuild, SourceTextCarriesTheLabel) {
-  Statement* s = read_line("L5:\tmov.w\t#1,R0\n");
-  ASSERT_TRUE(is_insn(s, INSN_MOV));
-  s->replacement = std::string_view("stale");
-  s->flags |= SF_REWRITTEN;
-  set_immediate_value(2, s->insn(), 0);
-  EXPECT_EQ(rebuild_source_text(s), s);
-  EXPECT_EQ(s->text(), "L5:\tmov.w\t#2,R0\n");
-  EXPECT_FALSE(s->replacement.has_value());
-  EXPECT_TRUE(s->flags & SF_REWRITTEN);
-}
-
-TEST_F(Rebuild, SourceTextWithoutLabelStartsWithTab) {
-  Statement* s = read_line("\tpush.w\t#_sym+2\n");
-  ASSERT_TRUE(is_insn(s, INSN_PUSH));
-  rebuild_source_text(s);
-  EXPECT_EQ(s->text(), "\tpush.w\t#_sym+2\n");
-}
-
-// Operand texts drop the blanks between tokens, but two words stay two words.
-TEST_F(Rebuild, OperandOfTwoWordsKeepsOneBlank) {
-  Statement* s = read_line("\tmov.w\t#SIZEOF  data_NE , R0\n");
-  ASSERT_TRUE(is_insn(s, INSN_MOV));
-  rebuild_edited_text(s);
-  ASSERT_TRUE(s->replacement.has_value());
-  EXPECT_EQ(*s->replacement, "\tmov.w\t#SIZEOF data_NE,R0\n");
-}
-
-TEST_F(Rebuild, BlanksAroundAnOperatorAreDropped) {
-  Statement* s = read_line("\tmov.w\t_y + 1 , R0\n");
-  ASSERT_TRUE(is_insn(s, INSN_MOV));
-  rebuild_edited_text(s);
-  ASSERT_TRUE(s->replacement.has_value());
-  EXPECT_EQ(*s->replacement, "\tmov.w\t_y+1,R0\n");
-}
 
 }  // namespace

@@ -14,6 +14,7 @@
 
 #include "driver/platform.h"
 #include "driver/run.h"
+#include "scratch_dir.h"
 
 namespace {
 
@@ -33,33 +34,25 @@ void set_handler(int signal_number, void (*handler)(int)) {
   sigaction(signal_number, &action, nullptr);
 }
 
-// A fresh directory, with the names of the temporary files in it.
-struct ScratchDir {
-  std::string path;
-  ScratchDir() {
-    char name[] = "/tmp/tarvox_platform_XXXXXX";
-    path = mkdtemp(name) ? name : "";
-  }
-  ~ScratchDir() { std::filesystem::remove_all(path); }
-  int temp_files() const {
-    int count = 0;
-    for (const auto& entry : std::filesystem::directory_iterator(path))
-      count += entry.path().filename().string().rfind(".tarvox-", 0) == 0;
-    return count;
-  }
-};
+// How many of the writer's temporary files `dir` holds.
+int temp_files(const ScratchDir& dir) {
+  int count = 0;
+  for (const auto& entry : std::filesystem::directory_iterator(dir.path))
+    count += entry.path().filename().string().rfind(".tarvox-", 0) == 0;
+  return count;
+}
 
 TEST(TempFileSignals, TerminationRemovesTheFileAndTakesThePreviousCourse) {
-  ScratchDir dir;
+  ScratchDir dir("tarvox_platform");
   for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
     set_handler(signal_number, record_signal);
     handled_signal = 0;
     std::FILE* file = create_temp_file(dir.path + "/", -1);
     ASSERT_NE(file, nullptr);
-    EXPECT_EQ(dir.temp_files(), 1);
+    EXPECT_EQ(temp_files(dir), 1);
     raise(signal_number);
     EXPECT_EQ(handled_signal, signal_number);
-    EXPECT_EQ(dir.temp_files(), 0);
+    EXPECT_EQ(temp_files(dir), 0);
     std::fclose(file);
     remove_temp_file();
     EXPECT_EQ(handler_of(signal_number), record_signal);
@@ -68,22 +61,22 @@ TEST(TempFileSignals, TerminationRemovesTheFileAndTakesThePreviousCourse) {
 }
 
 TEST(TempFileSignals, IgnoredSignalStaysIgnored) {
-  ScratchDir dir;
+  ScratchDir dir("tarvox_platform");
   set_handler(SIGHUP, SIG_IGN);
   std::FILE* file = create_temp_file(dir.path + "/", -1);
   ASSERT_NE(file, nullptr);
   EXPECT_EQ(handler_of(SIGHUP), SIG_IGN);
   raise(SIGHUP);
-  EXPECT_EQ(dir.temp_files(), 1);
+  EXPECT_EQ(temp_files(dir), 1);
   std::fclose(file);
   remove_temp_file();
-  EXPECT_EQ(dir.temp_files(), 0);
+  EXPECT_EQ(temp_files(dir), 0);
   EXPECT_EQ(handler_of(SIGHUP), SIG_IGN);
   set_handler(SIGHUP, SIG_DFL);
 }
 
 TEST(TempFileSignals, RunLeavesEveryHandlerAsItFoundIt) {
-  ScratchDir dir;
+  ScratchDir dir("tarvox_platform");
   std::string input = dir.path + "/in.qsm";
   std::FILE* f = std::fopen(input.c_str(), "wb");
   ASSERT_NE(f, nullptr);
@@ -100,7 +93,7 @@ TEST(TempFileSignals, RunLeavesEveryHandlerAsItFoundIt) {
     EXPECT_EQ(status, output == "/dev/full" ? 4 : 0) << output;
     for (int s : signals) EXPECT_EQ(handler_of(s), record_signal) << output << " signal " << s;
   }
-  EXPECT_EQ(dir.temp_files(), 0);
+  EXPECT_EQ(temp_files(dir), 0);
   for (int s : signals) set_handler(s, SIG_DFL);
 }
 
