@@ -162,23 +162,6 @@ bool shareable_instruction(const Statement* x) {
 
 bool may_be_shared(const Statement* x) { return shareable_instruction(x) && !call_reads_table(x); }
 
-OperandMatch operand_match(std::uint32_t mode) {
-  switch (mode) {
-    case MODE_ABS:
-    case MODE_INDA0:
-    case MODE_INDA1:
-    case MODE_INDSB:
-    case MODE_INDFB:
-    case MODE_IN8DSP:
-      return MATCH_BY_ADDRESS;
-    case MODE_SYMBOL:
-    case MODE_IMM:
-      return MATCH_BY_TEXT;
-    default:
-      return MATCH_BY_MODE;
-  }
-}
-
 bool operands_identical(const Operand& a, const Operand& b) {
   if (a.mode != b.mode) return false;
   switch (operand_match(a.mode)) {

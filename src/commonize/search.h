@@ -20,6 +20,7 @@
 #include <cstdint>
 
 #include "source/statement.h"
+#include "source/tables.h"
 
 // The empty table (all entries none or 0, count 0).
 void clear_occurrence_table();
@@ -43,7 +44,23 @@ bool is_code_section(const Statement* s);
 // an immediate); or, for an address or a displacement, their value when
 // neither is symbolic and else their symbol, offset and text.
 enum OperandMatch : std::uint8_t { MATCH_BY_MODE, MATCH_BY_TEXT, MATCH_BY_ADDRESS };
-OperandMatch operand_match(std::uint32_t mode);
+// In line: the fast index asks this for every operand it hashes.
+inline OperandMatch operand_match(std::uint32_t mode) {
+  switch (mode) {
+    case MODE_ABS:
+    case MODE_INDA0:
+    case MODE_INDA1:
+    case MODE_INDSB:
+    case MODE_INDFB:
+    case MODE_IN8DSP:
+      return MATCH_BY_ADDRESS;
+    case MODE_SYMBOL:
+    case MODE_IMM:
+      return MATCH_BY_TEXT;
+    default:
+      return MATCH_BY_MODE;
+  }
+}
 bool operands_identical(const Operand& a, const Operand& b);
 bool statements_identical(const Statement* r, const Statement* c);
 // What statements_identical compares of the two instructions themselves:

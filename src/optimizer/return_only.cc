@@ -43,8 +43,6 @@
 
 namespace {
 
-constexpr std::uint32_t SF_NOT_MOVABLE = SF_INLINE_ASM | SF_CONDITIONAL;
-
 // Lines that may stand between a function's .align and its end label.
 bool passes_before_align(const Statement* s) {
   if (s->kind == STMT_BLANK) return true;  // blank, comment or deleted
@@ -73,18 +71,6 @@ Statement* find_align_before(Statement* s) {
 
 // The name of a ".section name,CODE" directive, or none for any other
 // statement.
-SectionName code_section_name(const Statement* s) {
-  if (!is_directive(s, DIR_SECTION)) return std::nullopt;
-  const DirectiveDetail* d = s->directive();
-  if (d->operand_count < 2 || d->operands[1] != "CODE") return std::nullopt;
-  return d->operands[0];
-}
-
-bool is_candidate_entry(const Statement* s) {
-  return s->kind == STMT_INSN && !(s->flags & SF_REWRITTEN) && (s->flags & SF_RETURN_ONLY) &&
-         !(s->flags & SF_NOT_MOVABLE);
-}
-
 // From s on, while inside the function body, the first return instruction;
 // otherwise the statement where the body ended (none when the list ended).
 Statement* find_return_in_body(Statement* s, std::uint32_t return_insn) {

@@ -13,8 +13,13 @@
 #include <vector>
 
 #include "source/statement.h"
+#include "source/tables.h"
 
 using SectionName = std::optional<std::string_view>;
+
+// Lines in inline assembly or in conditional or repeated code stay where
+// they are.
+constexpr std::uint32_t SF_NOT_MOVABLE = SF_INLINE_ASM | SF_CONDITIONAL;
 
 // The section names the scans of one pass share. The outer scan sets both;
 // an inner scan sets only inner_section and leaves it for the next scan.
@@ -49,10 +54,19 @@ enum class ScanResult { go_on, pass_ends };
 enum class Host { no, yes, pass_ends };
 
 // The name of a ".section name,CODE" directive, or none for any other
-// statement.
-SectionName code_section_name(const Statement* s);
+// statement. (These two are in line: both scans ask them of every line.)
+inline SectionName code_section_name(const Statement* s) {
+  if (!is_directive(s, DIR_SECTION)) return std::nullopt;
+  const DirectiveDetail* d = s->directive();
+  if (d->operand_count < 2 || d->operands[1] != "CODE") return std::nullopt;
+  return d->operands[0];
+}
 
-bool is_candidate_entry(const Statement* s);
+// A return-only function's entry that the scans may still move.
+inline bool is_candidate_entry(const Statement* s) {
+  return s->kind == STMT_INSN && !(s->flags & SF_REWRITTEN) && (s->flags & SF_RETURN_ONLY) &&
+         !(s->flags & SF_NOT_MOVABLE);
+}
 
 // From s on, while inside the function body, the first return instruction;
 // otherwise the statement where the body ended (none when the list ended).
