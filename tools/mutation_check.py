@@ -164,7 +164,7 @@ FAULTS = [
           "a jump target defined more than once has no single branch path"),
 
     # ---- passes 1012, 1004 and the reit step of 1010 ----
-    Fault("return_only_inline_asm_movable", "src/optimizer/return_only.cc",
+    Fault("return_only_inline_asm_movable", "src/optimizer/return_only_parts.h",
           "constexpr std::uint32_t SF_NOT_MOVABLE = SF_INLINE_ASM | SF_CONDITIONAL;",
           "constexpr std::uint32_t SF_NOT_MOVABLE = SF_CONDITIONAL;",
           "no label moves out of or into inline assembly"),

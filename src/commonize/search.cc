@@ -197,19 +197,6 @@ bool statements_identical(const Statement* r, const Statement* c) {
   return fits_where_it_stands(c) && shareable_instruction(c);
 }
 
-bool instructions_identical(const Statement* a, const Statement* b) {
-  const InsnDetail* ad = a->insn();
-  const InsnDetail* bd = b->insn();
-  if (ad->insn_id != bd->insn_id || ad->size_code != bd->size_code || ad->format_code != bd->format_code ||
-      ad->operand_count != bd->operand_count) {
-    return false;
-  }
-  for (std::uint32_t i = 0; i < ad->operand_count; ++i) {
-    if (!operands_identical(ad->operands[i], bd->operands[i])) return false;
-  }
-  return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text() == b->text();
-}
-
 namespace {
 
 bool operands_alike(const Operand& a, const Operand& b) {
@@ -218,9 +205,10 @@ bool operands_alike(const Operand& a, const Operand& b) {
          a.offset == b.offset && a.width == b.width && a.flags == b.flags;
 }
 
-}  // namespace
-
-bool instructions_alike(const Statement* a, const Statement* b) {
+// Id, size, format and operand count equal, each pair of operands equal as
+// `operands_equal` says, and a jsr or jmp written alike to the byte.
+template <typename OperandsEqual>
+bool instructions_match(const Statement* a, const Statement* b, OperandsEqual operands_equal) {
   const InsnDetail* ad = a->insn();
   const InsnDetail* bd = b->insn();
   if (ad->insn_id != bd->insn_id || ad->size_code != bd->size_code || ad->format_code != bd->format_code ||
@@ -228,9 +216,19 @@ bool instructions_alike(const Statement* a, const Statement* b) {
     return false;
   }
   for (std::uint32_t i = 0; i < ad->operand_count; ++i) {
-    if (!operands_alike(ad->operands[i], bd->operands[i])) return false;
+    if (!operands_equal(ad->operands[i], bd->operands[i])) return false;
   }
   return (ad->insn_id != INSN_JSR && ad->insn_id != INSN_JMP) || a->text() == b->text();
+}
+
+}  // namespace
+
+bool instructions_identical(const Statement* a, const Statement* b) {
+  return instructions_match(a, b, [](const Operand& x, const Operand& y) { return operands_identical(x, y); });
+}
+
+bool instructions_alike(const Statement* a, const Statement* b) {
+  return instructions_match(a, b, [](const Operand& x, const Operand& y) { return operands_alike(x, y); });
 }
 
 bool fits_where_it_stands(const Statement* c) { return next_is_understood(c->next) && !call_reads_table(c); }
