@@ -27,6 +27,10 @@ struct TestRandom {
   }
 };
 
+// The runs repeated across generate_file's files, so the commonization has
+// groups to find; the shaped files mix them in too.
+extern const std::vector<std::vector<std::string>> REPEATED_RUNS;
+
 // A compiler-style file drawn from `seed`: functions with entry and end
 // labels, the patterns every pass and the commonization look for, near
 // misses, repeated runs, several sections, conditional code, macro and
