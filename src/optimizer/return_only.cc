@@ -69,8 +69,6 @@ Statement* find_align_before(Statement* s) {
 
 }  // namespace
 
-// The name of a ".section name,CODE" directive, or none for any other
-// statement.
 // From s on, while inside the function body, the first return instruction;
 // otherwise the statement where the body ended (none when the list ended).
 Statement* find_return_in_body(Statement* s, std::uint32_t return_insn) {
