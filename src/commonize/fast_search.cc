@@ -64,6 +64,7 @@
 #include "driver/settings.h"
 #include "source/statement.h"
 #include "source/tables.h"
+#include "source/text.h"
 
 namespace {
 
@@ -77,15 +78,6 @@ std::uint64_t mix(std::uint64_t h, std::uint64_t v) {
   h ^= v + 0x9E3779B97F4A7C15ull + (h << 6) + (h >> 2);
   h *= 0xBF58476D1CE4E5B9ull;
   return h ^ (h >> 31);
-}
-
-std::uint64_t text_hash(std::string_view text) {
-  std::uint64_t h = 1469598103934665603ull;
-  for (unsigned char c : text) {
-    h ^= c;
-    h *= 1099511628211ull;
-  }
-  return h;
 }
 
 // A hash of what statements_identical compares; equal for any two

@@ -25,6 +25,7 @@
 #include "source/formatter.h"
 #include "source/statement.h"
 #include "source/tables.h"
+#include "source/text.h"
 
 namespace {
 
@@ -144,8 +145,7 @@ class TargetTable {
   }
   // The slot of the name, or the empty slot where it would go.
   Target* slot(std::string_view name) {
-    std::uint64_t h = 1469598103934665603ull;
-    for (unsigned char c : name) h = (h ^ c) * 1099511628211ull;
+    std::uint64_t h = text_hash(name);
     std::size_t mask = slots_.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
       Target& t = slots_[i];

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -56,4 +57,15 @@ inline bool equal_ignoring_case(std::string_view a, std::string_view b) {
     if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
   }
   return true;
+}
+
+// A 64-bit FNV-1a hash of the bytes of a text, for the tables keyed by
+// operand texts and label names.
+inline std::uint64_t text_hash(std::string_view text) {
+  std::uint64_t h = 1469598103934665603ull;
+  for (unsigned char c : text) {
+    h ^= c;
+    h *= 1099511628211ull;
+  }
+  return h;
 }
