@@ -42,13 +42,9 @@ void walk_statements(Statement* first, Examine examine, Every every) {
     }
     if (s->kind == STMT_OTHER) {
       // The instruction that first follows an unanalysed line is passed
-      // over too (skip_after_unparsed).
-      every(s);
-      Statement* t = s->next;
-      for (; t && !is_instruction(t); t = t->next) every(t);
-      if (!t) return;
-      every(t);
-      s = t->next;
+      // over too.
+      Statement* resume = skip_after_unparsed(s);
+      for (; s != resume; s = s->next) every(s);
       if (!s) return;
       // A resumed walk that lands in an inline-assembly block skips it again.
       if (s->flags & SF_INLINE_ASM) continue;
