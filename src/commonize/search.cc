@@ -365,24 +365,11 @@ void StackSum::add(const InsnDetail* d) {
   if (depth < 0 || unaccounted) broken = true;
 }
 
-namespace {
-
-StackSum reference_stack_sum(std::int32_t n) {
+bool stack_test_passes(std::int32_t n) {
   StackSum sum;
   for_reference_run(n, [&](const Statement* t) {
     sum.add(t->insn());
     return true;
   });
-  return sum;
-}
-
-}  // namespace
-
-bool touches_stack(std::int32_t n) { return reference_stack_sum(n).touches; }
-
-bool stack_test_passes(std::int32_t n) { return reference_stack_sum(n).passes(); }
-
-bool stack_balanced(std::int32_t n) {
-  StackSum sum = reference_stack_sum(n);
-  return !sum.broken && sum.depth == 0;
+  return sum.passes();
 }

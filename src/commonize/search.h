@@ -83,11 +83,8 @@ void extend_occurrences();
 // The plain search for the reference: find_occurrences, then drop_adjacent
 // and extend_occurrences. False when no occurrence was found.
 bool find_group_plain(Statement* ref);
-// The stack test of the reference's first n instructions: touches_stack
-// and stack_balanced, and whether a group of that length may be shared
-// (it does not touch the stack, or it is balanced).
-bool touches_stack(std::int32_t n);
-bool stack_balanced(std::int32_t n);
+// The stack test of the reference's first n instructions (StackSum, below):
+// whether a group of that length may be shared.
 bool stack_test_passes(std::int32_t n);
 
 // The stack test of a run, one instruction at a time: whether the run
