@@ -244,9 +244,3 @@ std::size_t scan_line(std::string_view bytes, std::size_t pos, std::vector<Token
   }
 }
 
-Token scan_one(std::string_view text) {
-  Cursor c{text, 0};
-  Token t;
-  t.kind = next_token(c, t);
-  return t;
-}

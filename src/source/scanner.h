@@ -67,6 +67,3 @@ struct Token {
 // "\n" as if one stood there. Returns the position after the line (after its
 // line feed).
 std::size_t scan_line(std::string_view bytes, std::size_t pos, std::vector<Token>& tokens);
-
-// The single token at the start of `text` (for tests): its kind and fields.
-Token scan_one(std::string_view text);
