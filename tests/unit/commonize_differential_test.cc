@@ -21,7 +21,7 @@
 #include "driver/options.h"
 #include "driver/run.h"
 #include "generate.h"
-#include "scratch_dir.h"
+#include "test_files.h"
 #include "optimizer/pipeline.h"
 #include "optimizer/units.h"
 #include "output/writer.h"
@@ -119,13 +119,6 @@ TEST(CommonizeDifferential, FastSearchWritesWhatThePlainSearchWrites) {
   EXPECT_EQ(compared, file_count());
   // The files must give the searches something to find.
   EXPECT_GE(shared, compared / 4);
-}
-
-std::string read_file(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
 }
 
 // The cases are run in a copy of their folder, after their setup.sh, with

@@ -13,6 +13,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "test_files.h"
+
 #if defined(__SANITIZE_ADDRESS__)
 #define TARVOX_UNDER_ASAN 1
 #elif defined(__has_feature)
@@ -23,24 +25,13 @@
 
 namespace {
 
-[[maybe_unused]] std::string read_file(const std::string& name) {
-  std::string text;
-  if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
-    char buffer[4096];
-    std::size_t got;
-    while ((got = std::fread(buffer, 1, sizeof buffer, f)) > 0) text.append(buffer, got);
-    std::fclose(f);
-  }
-  return text;
-}
-
 TEST(Failure, MemoryExhaustedEndsWithErrorFiveAndNoOutput) {
 #ifdef TARVOX_UNDER_ASAN
   GTEST_SKIP() << "the sanitizer's own reservations do not fit an address-space limit";
 #else
-  char dir_template[] = "/tmp/tarvox_nomem_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string dir = dir_template;
+  ScratchDir scratch("tarvox_nomem");
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string& dir = scratch.path;
   std::string input = dir + "/big.qsm", output = dir + "/out.qsm", errors = dir + "/stderr";
   {
     std::FILE* f = std::fopen(input.c_str(), "wb");
@@ -65,9 +56,6 @@ TEST(Failure, MemoryExhaustedEndsWithErrorFiveAndNoOutput) {
   EXPECT_EQ(WEXITSTATUS(status), 4);
   EXPECT_EQ(read_file(errors), "(null)(0): C2905 (E)Not enough memory\n");
   EXPECT_EQ(access(output.c_str(), F_OK), -1);
-  std::remove(input.c_str());
-  std::remove(errors.c_str());
-  rmdir(dir.c_str());
 #endif
 }
 

@@ -11,7 +11,7 @@
 
 #include "driver/run.h"
 #include "generate.h"
-#include "scratch_dir.h"
+#include "test_files.h"
 #include "source/reader.h"
 #include "source/statement.h"
 

@@ -14,7 +14,7 @@
 
 #include "driver/platform.h"
 #include "driver/run.h"
-#include "scratch_dir.h"
+#include "test_files.h"
 
 namespace {
 

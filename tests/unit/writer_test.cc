@@ -17,17 +17,9 @@
 #include <vector>
 
 #include "driver/run.h"
+#include "test_files.h"
 
 namespace {
-
-std::string read_file(const std::string& name) {
-  std::string text;
-  if (std::FILE* f = std::fopen(name.c_str(), "rb")) {
-    for (int c; (c = std::getc(f)) != EOF;) text.push_back(static_cast<char>(c));
-    std::fclose(f);
-  }
-  return text;
-}
 
 void write_file(const std::string& name, const std::string& text, mode_t mode) {
   std::FILE* f = std::fopen(name.c_str(), "wb");
@@ -69,9 +61,9 @@ class OutputPermissions : public testing::TestWithParam<PermissionCase> {};
 
 TEST_P(OutputPermissions, Decide) {
   const PermissionCase& c = GetParam();
-  char dir_template[] = "/tmp/tarvox_writer_XXXXXX";
-  ASSERT_NE(mkdtemp(dir_template), nullptr);
-  std::string dir = dir_template;
+  ScratchDir scratch("tarvox_writer");
+  ASSERT_FALSE(scratch.path.empty());
+  const std::string& dir = scratch.path;
   std::string input = dir + "/in.qsm", output = dir + "/out.qsm";
   const std::string input_text = "\t._LANG\t'C',1\n\tnop\n", old_text = "written by an earlier run\n";
   write_file(input, input_text, 0644);
@@ -95,7 +87,6 @@ TEST_P(OutputPermissions, Decide) {
   EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir),
                           std::filesystem::directory_iterator()),
             c.output_mode >= 0 ? 2 : 1);
-  std::filesystem::remove_all(dir);
 }
 
 INSTANTIATE_TEST_SUITE_P(Cases, OutputPermissions, testing::ValuesIn(permission_cases),

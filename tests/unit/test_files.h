@@ -1,10 +1,13 @@
-// A fresh directory under /tmp for one test, removed with everything in it
-// when the test ends, whether its checks passed or stopped it early.
+// Files for the tests: a scratch directory under /tmp, removed with
+// everything in it when the test ends, whether its checks passed or stopped
+// it early; and the bytes of a file.
 #pragma once
 
 #include <stdlib.h>
 
 #include <filesystem>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <system_error>
 
@@ -21,3 +24,11 @@ struct ScratchDir {
   ScratchDir(const ScratchDir&) = delete;
   ScratchDir& operator=(const ScratchDir&) = delete;
 };
+
+// The file's bytes; empty when it cannot be read.
+inline std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
