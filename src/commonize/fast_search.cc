@@ -252,16 +252,21 @@ struct SectionList {
 
   // First section whose order is at least `order`; NONE when there is none.
   std::size_t first_from(std::uint64_t order) const {
-    auto it = std::partition_point(at.begin(), at.end(),
-                                   [&](const Statement* s) { return s->order < order; });
-    return it == at.end() ? NONE : static_cast<std::size_t>(it - at.begin());
+    std::size_t below = count_below(order);
+    return below == at.size() ? NONE : below;
   }
 
   // Last section whose order is below `order`; NONE when there is none.
   std::size_t last_before(std::uint64_t order) const {
+    std::size_t below = count_below(order);
+    return below == 0 ? NONE : below - 1;
+  }
+
+  // How many sections have an order below `order`.
+  std::size_t count_below(std::uint64_t order) const {
     auto it = std::partition_point(at.begin(), at.end(),
                                    [&](const Statement* s) { return s->order < order; });
-    return it == at.begin() ? NONE : static_cast<std::size_t>(it - at.begin()) - 1;
+    return static_cast<std::size_t>(it - at.begin());
   }
 };
 
@@ -281,8 +286,6 @@ struct FastIndex {
 };
 
 namespace {
-
-
 
 bool has_nul(std::string_view text) { return text.find('\0') != std::string_view::npos; }
 
