@@ -128,7 +128,7 @@ void commonize(Statement* first_member) {
 
 void reset_commonize() {
   CommonizeState& state = commonize_state;
-  clear_occurrence_table();
+  state.table = OccurrenceTable{};
   state.reference_section.reset();
   state.scan_section.reset();
   state.label_counter = 1;

@@ -415,19 +415,6 @@ Statement* first_long_match(FastIndex& index, Statement* ref, std::uint64_t ref_
   return found;
 }
 
-// Empties the entries a search used; the ones after occ_count are empty
-// already.
-void clear_used_entries() {
-  OccurrenceTable& t = commonize_state.table;
-  int used = std::min(t.occ_count + 1, OCC_CAPACITY);
-  for (int i = 0; i < used; ++i) {
-    t.occ_start[i] = nullptr;
-    t.occ_cursor[i] = nullptr;
-    t.occ_length[i] = 0;
-  }
-  t.occ_count = 0;
-}
-
 enum class Outcome { end, failed, full };
 
 // Fills the table with the matches of ref after start and before `before`,
@@ -436,7 +423,7 @@ enum class Outcome { end, failed, full };
 Outcome collect(FastIndex& index, Statement* ref, std::uint64_t key, Statement* start, std::uint64_t before,
                 Statement** last) {
   OccurrenceTable& t = commonize_state.table;
-  clear_used_entries();
+  clear_occurrence_table();
   Outcome outcome = Outcome::end;
   // A member of the index can_match'ed when it was indexed, and of what
   // statements_identical tests only its being deleted or switched off, the

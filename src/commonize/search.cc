@@ -6,6 +6,7 @@
 // line, where the fast search's keys could confuse two operands.
 #include "commonize/search.h"
 
+#include <algorithm>
 #include <iterator>
 
 #include "commonize/state.h"
@@ -132,7 +133,10 @@ void append_occurrence(Statement* ref, Statement* m) {
 }
 
 void clear_occurrence_table() {
-  for (int i = 0; i < OCC_CAPACITY; ++i) clear_entry(i);
+  // Entries from occ_count on are empty (a search only ever writes none
+  // into the one right after its last), so only the used ones are cleared.
+  int used = std::min(commonize_state.table.occ_count + 1, OCC_CAPACITY);
+  for (int i = 0; i < used; ++i) clear_entry(i);
   commonize_state.table.occ_count = 0;
 }
 

@@ -22,7 +22,8 @@
 #include "source/statement.h"
 #include "source/tables.h"
 
-// The empty table (all entries none or 0, count 0).
+// The empty table (all entries none or 0, count 0), from a table whose
+// entries from its count on are empty, as every search leaves it.
 void clear_occurrence_table();
 // Appends occurrence m of the reference ref (entry 0 made first when the
 // table is empty), its length 0.
