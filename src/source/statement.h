@@ -180,15 +180,22 @@ inline void prefetch_detail_ahead(const Statement* s) {
 // f(s) returns nothing, or false to end the walk there. The next statement
 // is taken when f has returned, so f may link statements in after s, and
 // the walk visits them too.
+// Calls f(s); whether the walk goes on.
+template <typename F, typename S>
+bool visit_goes_on(F& f, S* s) {
+  if constexpr (std::is_same_v<decltype(f(s)), bool>) {
+    return f(s);
+  } else {
+    f(s);
+    return true;
+  }
+}
+
 template <typename S, typename F>
 void for_each_statement(S* first, F f) {
   for (S* s = first; s; s = s->next) {
     prefetch_ahead(s);
-    if constexpr (std::is_same_v<decltype(f(s)), bool>) {
-      if (!f(s)) return;
-    } else {
-      f(s);
-    }
+    if (!visit_goes_on(f, s)) return;
   }
 }
 
@@ -197,11 +204,7 @@ void for_each_member(Statement* first_member, F f) {
   for (Statement* s = first_member; s; s = s->chain_next) {
     prefetch_ahead(s);
     prefetch_detail_ahead(s);
-    if constexpr (std::is_same_v<decltype(f(s)), bool>) {
-      if (!f(s)) return;
-    } else {
-      f(s);
-    }
+    if (!visit_goes_on(f, s)) return;
   }
 }
 
